@@ -1,0 +1,107 @@
+#include "american_greeks.h"
+
+#include <cmath>
+#include <limits>
+
+#include "bjerksund_stensland.h"
+#include "exact.h"
+
+using namespace velarix;
+
+namespace {
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr OptionType kCall = OptionType::Call;
+constexpr OptionType kPut = OptionType::Put;
+
+Greeks singles(double s, double k, double t, double r, double sigma, double q, OptionType type) {
+    return {am_delta(s, k, t, r, sigma, q, type).value(), am_gamma(s, k, t, r, sigma, q, type).value(),
+            am_theta(s, k, t, r, sigma, q, type).value(), am_vega(s, k, t, r, sigma, q, type).value(),
+            am_rho(s, k, t, r, sigma, q, type).value()};
+}
+
+double price(double s, double k, double t, double r, double sigma, double q, OptionType type) {
+    return american_value(s, k, t, r, sigma, q, type).value();
+}
+}  // namespace
+
+TEST(AmericanGreeks, PutWithoutEarlyExerciseValueIsCloseToBlackScholes) {
+    const Greeks put = singles(100, 100, 1, 0.05, 0.2, 0, kPut);
+    EXPECT_NEAR(put.delta, -0.3632, 1e-4);
+    EXPECT_NEAR(put.gamma, 0.01876, 1e-5);
+    EXPECT_NEAR(put.vega, 37.52, 1e-2);
+    EXPECT_NEAR(put.rho, -0.4189, 1e-4);
+    EXPECT_NEAR(put.theta, -0.0045, 1e-4);  // the one-day change
+}
+
+TEST(AmericanGreeks, CallWithDividendWorkedValues) {
+    const Greeks call = singles(100, 100, 1, 0.05, 0.2, 0.03, kCall);
+    EXPECT_NEAR(call.delta, 0.562, 1e-3);
+    EXPECT_NEAR(call.vega, 37.9, 0.1);
+    EXPECT_NEAR(call.rho, 0.476, 1e-3);
+    EXPECT_NEAR(call.theta, -0.0123, 1e-4);
+}
+
+TEST(AmericanGreeks, ImmediateExerciseRegion) {
+    const Greeks call = singles(150, 100, 1, 0.05, 0.2, 0.10, kCall);
+    EXPECT_NEAR(call.delta, 1.0, 1e-9);
+    EXPECT_NEAR(call.gamma, 0.0, 1e-6);
+    EXPECT_SAME_DOUBLE(0.0, call.theta);
+    EXPECT_SAME_DOUBLE(0.0, call.vega);
+    EXPECT_SAME_DOUBLE(0.0, call.rho);
+}
+
+TEST(AmericanGreeks, ExpiredOptionsDifferenceTheirPayoff) {
+    EXPECT_NEAR(am_delta(110, 100, 0, 0.05, 0.2, 0, kCall).value(), 1.0, 1e-12);
+    EXPECT_SAME_DOUBLE(0.0, am_delta(90, 100, 0, 0.05, 0.2, 0, kCall).value());
+    EXPECT_NEAR(am_delta(90, 100, 0, 0.05, 0.2, 0, kPut).value(), -1.0, 1e-12);
+    // Theta of an expired option: the price at the minimum time minus the payoff.
+    EXPECT_SAME_DOUBLE(price(100, 100, 0.0001, 0.05, 0.2, 0, kCall) - 0.0,
+                       am_theta(100, 100, -1, 0.05, 0.2, 0, kCall).value());
+}
+
+TEST(AmericanGreeks, ThetaNeverStepsBelowTheMinimumTime) {
+    for (const double t : {0.001, 1.0 / 365, 1.0 / 365 + 0.0001}) {
+        EXPECT_SAME_DOUBLE(price(100, 100, 0.0001, 0.05, 0.2, 0.01, kPut) - price(100, 100, t, 0.05, 0.2, 0.01, kPut),
+                           am_theta(100, 100, t, 0.05, 0.2, 0.01, kPut).value());
+    }
+    const double t = 0.5;
+    EXPECT_SAME_DOUBLE(price(100, 100, t + (-0.0027397260273972603), 0.05, 0.2, 0.01, kPut) -
+                           price(100, 100, t, 0.05, 0.2, 0.01, kPut),
+                       am_theta(100, 100, t, 0.05, 0.2, 0.01, kPut).value());
+    EXPECT_SAME_DOUBLE(price(100, 100, 0.0001, 0.05, 0.2, 0.01, kPut) - price(100, 100, kNaN, 0.05, 0.2, 0.01, kPut),
+                       am_theta(100, 100, kNaN, 0.05, 0.2, 0.01, kPut).value());
+}
+
+TEST(AmericanGreeks, ZeroSpotMakesDeltaAndGammaNaN) {
+    EXPECT_TRUE(std::isnan(am_delta(0, 100, 1, 0.05, 0.2, 0, kPut).value()));
+    EXPECT_TRUE(std::isnan(am_gamma(0, 100, 1, 0.05, 0.2, 0, kPut).value()));
+}
+
+TEST(AmericanGreeks, RhoMovesTheCarryWithTheRate) {
+    const double s = 100, k = 105, t = 1, r = 0.04, sigma = 0.25, q = 0.03;
+    const double up = price(s, k, t, r + 0.0001, sigma, q, kCall);
+    const double down = price(s, k, t, r - 0.0001, sigma, q, kCall);
+    EXPECT_SAME_DOUBLE(((up - down) / 0.0002) / 100, am_rho(s, k, t, r, sigma, q, kCall).value());
+}
+
+TEST(AmericanGreeks, VegaIsPerUnitOfVolatility) {
+    const double vega = am_vega(100, 100, 1, 0.05, 0.2, 0.03, kCall).value();
+    const double one_point = price(100, 100, 1, 0.05, 0.21, 0.03, kCall) - price(100, 100, 1, 0.05, 0.2, 0.03, kCall);
+    EXPECT_NEAR(vega / 100, one_point, 0.01);
+}
+
+TEST(AmericanGreeks, AllGreeksEqualTheSingleComputationsBitForBit) {
+    for (const double s : {0.0, 70.0, 100.0, 130.0, 150.0})
+        for (const double t : {-1.0, 0.001, 0.5, 2.0})
+            for (const double sigma : {0.00005, 0.2, 0.6})
+                for (const double q : {0.0, 0.04, 0.1})
+                    for (const OptionType type : {kCall, kPut}) {
+                        const Greeks expected = singles(s, 100, t, 0.05, sigma, q, type);
+                        const Greeks actual = am_greeks(s, 100, t, 0.05, sigma, q, type).value();
+                        EXPECT_SAME_DOUBLE(expected.delta, actual.delta);
+                        EXPECT_SAME_DOUBLE(expected.gamma, actual.gamma);
+                        EXPECT_SAME_DOUBLE(expected.theta, actual.theta);
+                        EXPECT_SAME_DOUBLE(expected.vega, actual.vega);
+                        EXPECT_SAME_DOUBLE(expected.rho, actual.rho);
+                    }
+}

@@ -1,0 +1,100 @@
+#include "bjerksund_stensland.h"
+
+#include <cmath>
+#include <limits>
+
+#include "exact.h"
+#include "normal_distribution.h"
+
+using namespace velarix;
+
+namespace {
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr OptionType kCall = OptionType::Call;
+constexpr OptionType kPut = OptionType::Put;
+
+double price(double s, double k, double t, double r, double sigma, double q, OptionType type) {
+    return american_value(s, k, t, r, sigma, q, type).value();
+}
+
+// The European values as written for the no-early-exercise cases.
+double european_call(double s, double k, double t, double r, double sigma, double q) {
+    const double b = r - q;
+    const double d1 = (std::log(s / k) + (b + 0.5 * (sigma * sigma)) * t) / (sigma * std::sqrt(t));
+    const double d2 = d1 - sigma * std::sqrt(t);
+    return (s * std::exp((b - r) * t)) * standard_normal_cdf(d1) - (k * std::exp((-r) * t)) * standard_normal_cdf(d2);
+}
+}  // namespace
+
+TEST(AmericanValue, ExpiredOptionsAreWorthTheirPayoff) {
+    for (const double t : {0.0, -0.5}) {
+        EXPECT_SAME_DOUBLE(10.0, price(110, 100, t, 0.05, 0.2, 0.02, kCall));
+        EXPECT_SAME_DOUBLE(0.0, price(90, 100, t, 0.05, 0.2, 0.02, kCall));
+        EXPECT_SAME_DOUBLE(10.0, price(90, 100, t, 0.05, 0.2, 0.02, kPut));
+        EXPECT_SAME_DOUBLE(0.0, price(110, 100, t, 0.05, 0.2, 0.02, kPut));
+    }
+}
+
+TEST(AmericanValue, CallWithoutDividendIsEuropean) {
+    for (const double q : {0.0, -0.02}) {
+        for (const double s : {80.0, 100.0, 125.0}) {
+            const double european = european_call(s, 100, 0.75, 0.05, 0.25, q);
+            const double intrinsic = s > 100 ? s - 100 : 0.0;
+            EXPECT_SAME_DOUBLE(european > intrinsic ? european : intrinsic, price(s, 100, 0.75, 0.05, 0.25, q, kCall));
+        }
+    }
+}
+
+TEST(AmericanValue, PutWithoutInterestIsEuropean) {
+    const double s = 95, k = 100, t = 0.5, sigma = 0.3, q = 0.02;
+    // The transformed call has spot k, strike s, rate q and carry q.
+    const double european = european_call(k, s, t, q, sigma, 0.0);
+    EXPECT_SAME_DOUBLE(european, price(s, k, t, 0.0, sigma, q, kPut));
+    const double d1 = (std::log(s / k) + (0.5 * sigma * sigma - q) * t) / (sigma * std::sqrt(t));
+    const double d2 = d1 - sigma * std::sqrt(t);
+    EXPECT_NEAR(price(s, k, t, 0.0, sigma, q, kPut),
+                k * standard_normal_cdf(-d2) - s * std::exp(-q * t) * standard_normal_cdf(-d1), 1e-12);
+}
+
+TEST(AmericanValue, DeepInTheMoneyCallIsExercisedImmediately) {
+    EXPECT_SAME_DOUBLE(50.0, price(150, 100, 1, 0.05, 0.2, 0.10, kCall));
+    EXPECT_SAME_DOUBLE(80.0, price(180, 100, 0.5, 0.05, 0.2, 0.10, kCall));
+}
+
+TEST(AmericanValue, WorkedValues) {
+    EXPECT_NEAR(price(100, 100, 1, 0.05, 0.2, 0.0, kPut), 5.5735, 1e-4);
+    EXPECT_NEAR(price(100, 100, 1, 0.05, 0.2, 0.03, kCall), 8.6525, 1e-4);
+}
+
+TEST(AmericanValue, NeverBelowEuropeanOrIntrinsic) {
+    for (const double s : {60.0, 85.0, 100.0, 115.0, 119.0})
+        for (const double t : {0.1, 1.0, 4.0})
+            for (const double q : {0.01, 0.05, 0.1}) {
+                const double american = price(s, 100, t, 0.06, 0.3, q, kCall);
+                EXPECT_GE(american, european_call(s, 100, t, 0.06, 0.3, q)) << s << " " << t << " " << q;
+                EXPECT_GE(american, s - 100.0);
+                EXPECT_GE(price(s, 100, t, 0.06, 0.3, q, kPut), 100.0 - s);
+            }
+}
+
+TEST(AmericanValue, ZeroVolatilityIsTheLimitEuropeanValue) {
+    // With b < r the early-exercise sum is NaN, so the European value at
+    // d1 = d2 = +inf is returned: s e^((b-r)t) - k e^(-rt), floored.
+    const double s = 110, k = 100, t = 1, r = 0.05, q = 0.02;
+    const double limit = (s * std::exp(((r - q) - r) * t)) * 1.0 - (k * std::exp((-r) * t)) * 1.0;
+    EXPECT_SAME_DOUBLE(limit > s - k ? limit : s - k, price(s, k, t, r, 0.0, q, kCall));
+    EXPECT_SAME_DOUBLE(0.0, price(80, k, t, r, 0.0, q, kCall));
+}
+
+TEST(AmericanValue, NaNCoreValueFallsBackToIntrinsic) {
+    EXPECT_SAME_DOUBLE(10.0, price(110, 100, 1, 0.05, kNaN, 0.02, kCall));
+    EXPECT_SAME_DOUBLE(10.0, price(90, 100, 1, 0.05, kNaN, 0.02, kPut));
+    EXPECT_SAME_DOUBLE(0.0, price(90, 100, 1, kNaN, 0.2, 0.02, kCall));
+    EXPECT_SAME_DOUBLE(0.0, price(kNaN, 100, 1, 0.05, 0.2, 0.02, kCall));
+    EXPECT_SAME_DOUBLE(0.0, price(100, 100, kNaN, 0.05, 0.2, 0.02, kPut));
+}
+
+TEST(BjerksundStenslandCall, ExpiredBranchTurnsNaNPayoffIntoZero) {
+    EXPECT_SAME_DOUBLE(0.0, bjerksund_stensland_call(kNaN, 100, 0, 0.05, 0.03, 0.2));
+    EXPECT_SAME_DOUBLE(5.0, bjerksund_stensland_call(105, 100, 0, 0.05, 0.03, 0.2));
+}
