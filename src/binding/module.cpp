@@ -1,0 +1,186 @@
+// The module object `velarix`: PyInit_velarix, the only exported symbol, and
+// the one-time initialisation that adds the thirteen functions and PyGreeks
+// and keeps __all__. The module is single-phase and keeps process-wide state,
+// so it belongs to the first interpreter that imports it; every other
+// interpreter is refused.
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "call_binding.h"
+#include "error_translation.h"
+#include "greeks_type.h"
+
+namespace velarix {
+namespace {
+
+constexpr const char* kModuleDoc =
+    "Python module for option pricing Greeks calculations.\n"
+    "\n"
+    "This module provides functions for calculating option Greeks using:\n"
+    "- Black-Scholes model (European options): bs_* functions\n"
+    "- Bjerksund-Stensland model (American options): am_* functions";
+
+constexpr const char* kSubinterpreterMessage =
+    "PyO3 modules do not yet support subinterpreters, see "
+    "https://docs.python.org/3/howto/isolating-extensions.html";
+
+PyModuleDef module_definition = {
+    PyModuleDef_HEAD_INIT, "velarix", kModuleDoc, 0, nullptr, nullptr, nullptr, nullptr, nullptr,
+};
+
+// The first interpreter that imported the module; -1 until then.
+std::atomic<std::int64_t> owning_interpreter{-1};
+// The module of the first successful initialisation, never released.
+PyObject* cached_module = nullptr;
+
+// "__all__" and "__name__", interned once and kept.
+PyObject* interned(PyObject*& cache, std::string_view text) {
+    if (cache == nullptr) {
+        PyObject* name =
+            expect_new_reference(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())))
+                .release();
+        PyUnicode_InternInPlace(&name);
+        cache = name;
+    }
+    return cache;
+}
+PyObject* all_name_cache = nullptr;
+PyObject* name_name_cache = nullptr;
+PyObject* all_name() { return interned(all_name_cache, "__all__"); }
+PyObject* name_name() { return interned(name_name_cache, "__name__"); }
+
+// The docstring with its text signature line, as help() and inspect read it.
+std::string docstring(const ModuleFunction& function) {
+    const bool examples = function.documents_examples;
+    std::string doc = std::string(function.name) + "(s, k, t, r, sigma, q=0.0" +
+                      (function.takes_option_type ? ", option_type=\"call\")" : ")") + "\n--\n\n" + function.summary +
+                      "\n\nArgs:\n"
+                      "    s: Current price of the underlying asset\n"
+                      "    k: Strike price of the option\n"
+                      "    t: Time to expiration in years\n";
+    doc += examples ? "    r: Risk-free interest rate (e.g., 0.05 for 5%)\n" : "    r: Risk-free interest rate\n";
+    doc += examples ? "    sigma: Volatility of the underlying asset (e.g., 0.2 for 20%)\n"
+                    : "    sigma: Volatility of the underlying asset\n";
+    doc += examples ? "    q: Dividend yield (e.g., 0.01 for 1%)\n" : "    q: Dividend yield\n";
+    if (function.takes_option_type) {
+        doc += "    option_type: 'call' or 'put'\n";
+    }
+    return doc + "\nReturns:\n    " + function.returns;
+}
+
+// The method definitions, and the docstrings they point to, live for the
+// life of the process because every function object refers to them.
+struct MethodTable {
+    std::array<std::string, 13> docs;
+    std::array<PyMethodDef, 13> methods;
+
+    MethodTable() {
+        const auto functions = module_functions();
+        for (std::size_t i = 0; i < methods.size(); ++i) {
+            docs[i] = docstring(functions[i]);
+            methods[i] = {functions[i].name, reinterpret_cast<PyCFunction>(functions[i].entry),
+                          METH_VARARGS | METH_KEYWORDS, docs[i].c_str()};
+        }
+    }
+};
+
+MethodTable& method_table() {
+    static MethodTable table;
+    return table;
+}
+
+// Appends `name` to the module's __all__ (creating the list if needed), then
+// sets the attribute. Takes over both references.
+Fallible<bool> module_add(PyObject* module, OwnedRef name, OwnedRef value) {
+    OwnedRef all = OwnedRef::steal(PyObject_GetAttr(module, all_name()));
+    if (!all) {
+        OwnedRef error = OwnedRef::steal(PyErr_GetRaisedException());
+        if (!error || !PyErr_GivenExceptionMatches(error.get(), PyExc_AttributeError)) {
+            PyErr_SetRaisedException(error.release());
+            return take_pending_error();
+        }
+        all = expect_new_reference(PyList_New(0));
+        if (PyObject_SetAttr(module, all_name(), all.get()) < 0) {
+            return take_pending_error();
+        }
+    } else if (!PyType_HasFeature(Py_TYPE(all.get()), Py_TPFLAGS_LIST_SUBCLASS)) {
+        return ErrorValue::conversion_mismatch(all.get(), "PyList");
+    }
+    if (PyList_Append(all.get(), name.get()) < 0) {
+        fail_internally("could not append __name__ to __all__: " + describe_pending_exception());
+    }
+    if (PyObject_SetAttr(module, name.get(), value.get()) < 0) {
+        return take_pending_error();
+    }
+    return true;
+}
+
+Fallible<bool> add_function(PyObject* module, PyMethodDef& method) {
+    OwnedRef module_name = OwnedRef::steal(PyModule_GetNameObject(module));
+    if (!module_name) {
+        return take_pending_error();
+    }
+    OwnedRef function = OwnedRef::steal(PyCMethod_New(&method, module, module_name.get(), nullptr));
+    module_name = OwnedRef();
+    if (!function) {
+        return take_pending_error();
+    }
+    OwnedRef name = OwnedRef::steal(PyObject_GetAttr(function.get(), name_name()));
+    if (!name) {
+        return take_pending_error();
+    }
+    if (!PyType_HasFeature(Py_TYPE(name.get()), Py_TPFLAGS_UNICODE_SUBCLASS)) {
+        return ErrorValue::conversion_mismatch(name.get(), "PyString");
+    }
+    return module_add(module, std::move(name), std::move(function));
+}
+
+Fallible<bool> initialise(PyObject* module) {
+    for (PyMethodDef& method : method_table().methods) {
+        Fallible<bool> added = add_function(module, method);
+        if (!added.ok()) {
+            return std::move(added.error());
+        }
+    }
+    Fallible<PyObject*> type = py_greeks_type();
+    if (!type.ok()) {
+        return std::move(type.error());
+    }
+    OwnedRef name = expect_new_reference(PyUnicode_FromStringAndSize("PyGreeks", 8));
+    return module_add(module, std::move(name), OwnedRef::borrow(type.value()));
+}
+
+Fallible<OwnedRef> import_module() {
+    const std::int64_t interpreter = PyInterpreterState_GetID(PyInterpreterState_Get());
+    if (interpreter == -1) {
+        return take_pending_error();
+    }
+    std::int64_t expected = -1;
+    if (!owning_interpreter.compare_exchange_strong(expected, interpreter) && expected != interpreter) {
+        return ErrorValue::deferred(PyExc_ImportError, kSubinterpreterMessage);
+    }
+    if (cached_module != nullptr) {
+        return OwnedRef::borrow(cached_module);
+    }
+    OwnedRef module = OwnedRef::steal(PyModule_Create2(&module_definition, PYTHON_ABI_VERSION));
+    if (!module) {
+        return take_pending_error();
+    }
+    Fallible<bool> initialised = initialise(module.get());
+    if (!initialised.ok()) {
+        return std::move(initialised.error());
+    }
+    if (cached_module == nullptr) {
+        cached_module = module.release();
+    }
+    return OwnedRef::borrow(cached_module);
+}
+
+}  // namespace
+}  // namespace velarix
+
+PyMODINIT_FUNC PyInit_velarix() {
+    return velarix::guard_entry([] { return velarix::import_module(); });
+}
