@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# Runs every test from a clean checkout: the C++ suites under ctest, then the
+# Python suite on CPython 3.12 and 3.13, both against the one abi3 wheel that
+# `pip install .` builds. Installs what it needs; exits non-zero on any failure.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build="${VELARIX_BUILD_DIR:-$PWD/build}"
+versions=(${VELARIX_PYTHONS:-3.12 3.13})
+
+# The newest installed interpreter of a minor version, through pyenv if present.
+find_python() {
+    if command -v pyenv >/dev/null 2>&1; then
+        local full
+        full=$(pyenv versions --bare | grep -E "^$1\.[0-9]+$" | sort -V | tail -n 1 || true)
+        if [ -n "$full" ]; then
+            echo "$(pyenv prefix "$full")/bin/python3"
+            return
+        fi
+    fi
+    command -v "python$1" || { echo "no Python $1 found" >&2; exit 1; }
+}
+
+if [ ! -f /usr/include/gtest/gtest.h ]; then
+    echo "== installing GoogleTest (libgtest-dev)"
+    apt-get update -qq && apt-get install -y -qq libgtest-dev >/dev/null
+fi
+
+mkdir -p "$build"
+venv_for() { echo "$build/venv-$1"; }
+for version in "${versions[@]}"; do
+    venv=$(venv_for "$version")
+    if [ ! -x "$venv/bin/python" ]; then
+        "$(find_python "$version")" -m venv "$venv"
+    fi
+    "$venv/bin/python" -m pip install -q --disable-pip-version-check -U pip
+done
+tools=$(venv_for "${versions[0]}")
+"$tools/bin/python" -m pip install -q --disable-pip-version-check "cmake>=3.26" ninja
+
+echo "== C++ tests"
+"$tools/bin/cmake" -S . -B "$build/cpp" -G Ninja -DCMAKE_MAKE_PROGRAM="$tools/bin/ninja" \
+    -DVELARIX_BUILD_TESTS=ON -DCMAKE_BUILD_TYPE=Release >/dev/null
+"$tools/bin/cmake" --build "$build/cpp"
+"$tools/bin/ctest" --test-dir "$build/cpp" --output-on-failure
+
+echo "== building the abi3 wheel"
+rm -rf "$build/wheel"
+"$tools/bin/python" -m pip wheel -q --disable-pip-version-check --no-deps . -w "$build/wheel"
+wheel=$(ls "$build"/wheel/velarix-*-cp312-abi3-*.whl)
+echo "$(basename "$wheel")"
+
+for version in "${versions[@]}"; do
+    venv=$(venv_for "$version")
+    echo "== Python tests on $("$venv/bin/python" --version)"
+    "$venv/bin/python" -m pip install -q --disable-pip-version-check --force-reinstall --no-deps "$wheel"
+    "$venv/bin/python" -m pip install -q --disable-pip-version-check "$wheel[test]"
+    "$venv/bin/python" -m pytest -q -p no:cacheprovider tests/python
+done
