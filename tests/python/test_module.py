@@ -105,18 +105,25 @@ def test_a_second_interpreter_is_refused():
     assert result.stdout.count(refusal) == 2 and "main ok" in result.stdout
 
 
-def test_a_subinterpreter_that_imports_first_owns_the_module():
+def test_the_first_importing_interpreter_owns_the_module():
     result = run_python(f"""
         import _testcapi
         assert _testcapi.run_in_subinterp({SUBINTERPRETER_IMPORT!r}) == 0
         try:
             import velarix
+            print("main imported")
         except ImportError as error:
             print("main refused:", error)
     """)
     assert result.returncode == 0, result.stderr
-    assert "imported" in result.stdout
-    assert "main refused: PyO3 modules do not yet support subinterpreters" in result.stdout
+    if sys.version_info >= (3, 13):
+        # From 3.13 the interpreter runs a single-phase module's initialisation
+        # in the main interpreter, which therefore owns it.
+        assert result.stdout.startswith("refused: PyO3 modules do not yet support subinterpreters")
+        assert "main imported" in result.stdout
+    else:
+        assert result.stdout.startswith("imported")
+        assert "main refused: PyO3 modules do not yet support subinterpreters" in result.stdout
 
 
 def test_internal_failure_is_a_panic_exception_and_the_next_call_works():
