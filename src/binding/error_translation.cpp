@@ -104,14 +104,19 @@ ErrorValue ErrorValue::tagged_with_argument(const char* parameter) && {
         }
         message = OwnedRef::steal(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
     }
+    // The original error itself is not the cause; its own cause is.
+    return with_cause(PyExc_TypeError, std::move(message), std::move(cause));
+}
+
+ErrorValue ErrorValue::with_cause(PyObject* type, OwnedRef message, OwnedRef cause) {
     if (!message) {
         return take_pending_error();
     }
-    OwnedRef exception = new_exception(PyExc_TypeError, message.get());
+    OwnedRef exception = new_exception(type, message.get());
     if (!exception) {
         return take_pending_error();
     }
-    // Also sets __suppress_context__; the original error is not the cause.
+    // Also sets __suppress_context__, even when there is no cause.
     PyException_SetCause(exception.get(), cause.release());
     return raised(std::move(exception));
 }

@@ -83,6 +83,10 @@ public:
         return exception ? raised(std::move(exception)) : take_pending_error();
     }
 
+    // A new exception of `type` with the str `message` (empty when making it
+    // failed, with the interpreter's error pending) and `cause` as __cause__.
+    static ErrorValue with_cause(PyObject* type, OwnedRef message, OwnedRef cause);
+
     // Sets the interpreter's error indicator and gives up the value.
     void raise() &&;
 

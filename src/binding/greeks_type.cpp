@@ -125,15 +125,7 @@ Fallible<PyObject*> py_greeks_type() {
     }
     OwnedRef cause = OwnedRef::steal(PyErr_GetRaisedException());
     OwnedRef message = OwnedRef::steal(PyUnicode_FromFormat("An error occurred while initializing class %s", kClassName));
-    if (!message) {
-        return take_pending_error();
-    }
-    OwnedRef error = new_exception(PyExc_RuntimeError, message.get());
-    if (!error) {
-        return take_pending_error();
-    }
-    PyException_SetCause(error.get(), cause.release());
-    return ErrorValue::raised(std::move(error));
+    return ErrorValue::with_cause(PyExc_RuntimeError, std::move(message), std::move(cause));
 }
 
 Fallible<OwnedRef> new_py_greeks(const Greeks& greeks) {
