@@ -7,15 +7,13 @@ cd "$(dirname "$0")/.."
 build="${VELARIX_BUILD_DIR:-$PWD/build}"
 versions=(${VELARIX_PYTHONS:-3.12 3.13})
 
-# The newest installed interpreter of a minor version, through pyenv if present.
+# The newest installed interpreter of a minor version: pyenv's, else on PATH.
 find_python() {
-    if command -v pyenv >/dev/null 2>&1; then
-        local full
-        full=$(pyenv versions --bare | grep -E "^$1\.[0-9]+$" | sort -V | tail -n 1 || true)
-        if [ -n "$full" ]; then
-            echo "$(pyenv prefix "$full")/bin/python3"
-            return
-        fi
+    local candidate
+    candidate=$(ls -d "${PYENV_ROOT:-$HOME/.pyenv}"/versions/"$1".*/bin/python3 2>/dev/null | sort -V | tail -n 1 || true)
+    if [ -n "$candidate" ]; then
+        echo "$candidate"
+        return
     fi
     command -v "python$1" || { echo "no Python $1 found" >&2; exit 1; }
 }
