@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs every test from a clean checkout: the C++ suites under ctest, then the
 # Python suite on CPython 3.12 and 3.13, both against the one abi3 wheel that
-# `pip install .` builds. Installs what it needs; exits non-zero on any failure.
+# `pip install .` builds, and on 3.12 the wheel's abi3 audit, the stubs
+# against the module (stubtest) and a typed sample under mypy. Installs what it needs; exits non-zero on any failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build="${VELARIX_BUILD_DIR:-$PWD/build}"
@@ -53,4 +54,10 @@ for version in "${versions[@]}"; do
     "$venv/bin/python" -m pip install -q --disable-pip-version-check --force-reinstall --no-deps "$wheel"
     "$venv/bin/python" -m pip install -q --disable-pip-version-check "$wheel[test]"
     "$venv/bin/python" -m pytest -q -p no:cacheprovider tests/python
+    if [ "$version" = "${versions[0]}" ]; then
+        echo "== wheel and type checks"
+        "$venv/bin/abi3audit" --strict "$wheel"
+        (cd "$build" && "$venv/bin/python" -m mypy.stubtest velarix)
+        "$venv/bin/python" -m mypy --strict --warn-unused-ignores --no-incremental tests/typing/typed_sample.py
+    fi
 done
