@@ -200,11 +200,9 @@ Fallible<Slots> bind_arguments(const ParameterSpec& spec, PyObject* positional, 
             slots[parameter] = value;
         }
     }
-    if (given_count < spec.required_count) {
-        for (std::size_t i = given_count; i < spec.required_count; ++i) {
-            if (slots[i] == nullptr) {
-                return missing_arguments(spec, slots);
-            }
+    for (std::size_t i = given_count; i < spec.required_count; ++i) {
+        if (slots[i] == nullptr) {
+            return missing_arguments(spec, slots);
         }
     }
     return slots;
