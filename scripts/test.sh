@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Runs every test from a clean checkout: the C++ suites under ctest, then the
-# Python suite on CPython 3.12 and 3.13, both against the one abi3 wheel that
-# `pip install .` builds, and on 3.12 the wheel's abi3 audit, the stubs
-# against the module (stubtest) and a typed sample under mypy. Installs what it needs; exits non-zero on any failure.
+# Python suite on CPython 3.12 and 3.13 (the Dask tests included), both
+# against the one abi3 wheel that `pip install .` builds, and on 3.12 the
+# wheel's abi3 audit, the stubs against the module (stubtest), a typed sample
+# under mypy and the README's accuracy table against its script. Installs
+# what it needs; exits non-zero on any failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build="${VELARIX_BUILD_DIR:-$PWD/build}"
@@ -52,12 +54,14 @@ for version in "${versions[@]}"; do
     venv=$(venv_for "$version")
     echo "== Python tests on $("$venv/bin/python" --version)"
     "$venv/bin/python" -m pip install -q --disable-pip-version-check --force-reinstall --no-deps "$wheel"
-    "$venv/bin/python" -m pip install -q --disable-pip-version-check "$wheel[test]"
+    "$venv/bin/python" -m pip install -q --disable-pip-version-check "$wheel[test,dask]"
     "$venv/bin/python" -m pytest -q -p no:cacheprovider tests/python
     if [ "$version" = "${versions[0]}" ]; then
         echo "== wheel and type checks"
         "$venv/bin/abi3audit" --strict "$wheel"
         (cd "$build" && "$venv/bin/python" -m mypy.stubtest velarix)
         "$venv/bin/python" -m mypy --strict --warn-unused-ignores --no-incremental tests/typing/typed_sample.py
+        echo "== README accuracy table"
+        "$venv/bin/python" benchmarks/accuracy.py --check >/dev/null
     fi
 done
