@@ -1,7 +1,8 @@
 // Each American Greek is a finite difference of the price P = american_value
 // at bumped inputs; the dividend yield stays fixed, so a bump of r moves the
 // cost of carry with it. The bumps are not guarded: a zero spot makes the spot
-// step zero and delta and gamma NaN, as the formulas say.
+// step zero and delta and gamma NaN, as the formulas say. The spot-bumped
+// prices come from one AmericanAtSpot, which computes what they share once.
 #include "american_greeks.h"
 
 #include "bjerksund_stensland.h"
@@ -22,7 +23,7 @@ struct Bumps {
     double s, k, t, r, sigma, q;
     OptionType type;
 
-    PricingResult<double> at_spot(double spot) const { return american_value(spot, k, t, r, sigma, q, type); }
+    AmericanAtSpot at_any_spot() const { return AmericanAtSpot(k, t, r, sigma, q, type); }
     PricingResult<double> at_time(double time) const { return american_value(s, k, time, r, sigma, q, type); }
     PricingResult<double> at_volatility(double vol) const { return american_value(s, k, t, r, vol, q, type); }
     PricingResult<double> at_rate(double rate) const { return american_value(s, k, t, rate, sigma, q, type); }
@@ -47,16 +48,16 @@ double rho_of(double up, double down) { return ((up - down) / kCentralDivisor) /
 
 PricingResult<double> am_delta(double s, double k, double t, double r, double sigma, double q, OptionType type) {
     const Bumps option{s, k, t, r, sigma, q, type};
+    const AmericanAtSpot price = option.at_any_spot();
     const double h = option.spot_step();
-    return combine_results([h](double up, double down) { return delta_of(up, down, h); }, option.at_spot(s + h),
-                           option.at_spot(s - h));
+    return delta_of(price(s + h), price(s - h), h);
 }
 
 PricingResult<double> am_gamma(double s, double k, double t, double r, double sigma, double q, OptionType type) {
     const Bumps option{s, k, t, r, sigma, q, type};
+    const AmericanAtSpot price = option.at_any_spot();
     const double h = option.spot_step();
-    return combine_results([h](double up, double centre, double down) { return gamma_of(up, centre, down, h); },
-                           option.at_spot(s + h), option.at_spot(s), option.at_spot(s - h));
+    return gamma_of(price(s + h), price(s), price(s - h), h);
 }
 
 PricingResult<double> am_theta(double s, double k, double t, double r, double sigma, double q, OptionType type) {
@@ -78,10 +79,13 @@ PricingResult<double> am_rho(double s, double k, double t, double r, double sigm
 PricingResult<Greeks> am_greeks(double s, double k, double t, double r, double sigma, double q, OptionType type) {
     // Eight distinct prices; the unbumped one serves both gamma and theta.
     const Bumps option{s, k, t, r, sigma, q, type};
+    const AmericanAtSpot price = option.at_any_spot();
     const double h = option.spot_step();
+    const double spot_up = price(s + h);
+    const double centre = price(s);
+    const double spot_down = price(s - h);
     return combine_results(
-        [h](double spot_up, double centre, double spot_down, double later, double vol_up, double vol_down,
-            double rate_up, double rate_down) {
+        [&](double later, double vol_up, double vol_down, double rate_up, double rate_down) {
             return Greeks{
                 delta_of(spot_up, spot_down, h),
                 gamma_of(spot_up, centre, spot_down, h),
@@ -90,7 +94,7 @@ PricingResult<Greeks> am_greeks(double s, double k, double t, double r, double s
                 rho_of(rate_up, rate_down),
             };
         },
-        option.at_spot(s + h), option.at_spot(s), option.at_spot(s - h), option.at_time(option.time_a_day_later()),
+        option.at_time(option.time_a_day_later()),
         option.at_volatility(sigma + kVolatilityStep), option.at_volatility(sigma - kVolatilityStep),
         option.at_rate(r + kRateStep), option.at_rate(r - kRateStep));
 }

@@ -120,19 +120,8 @@ const ErfcInterval& interval_holding(double z) {
     return kErfcIntervals[index];
 }
 
-}  // namespace
-
-double erf_rational(double z, bool complement) {
-    if (0.0 > z) {  // -0.0 is handled as non-negative
-        if (!complement) {
-            return -erf_rational(-z, false);
-        }
-        if (z < -kLowerRangeLimit) {
-            return 2.0 - erf_rational(-z, true);
-        }
-        return erf_rational(-z, false) + 1.0;
-    }
-
+// erf(z) or erfc(z) for z >= 0, and NaN for NaN.
+inline double erf_nonnegative(double z, bool complement) {
     if (z < kLowerRangeLimit) {  // v approximates erf(z)
         double v;
         if (z < kTinyArgument) {
@@ -159,8 +148,8 @@ double erf_rational(double z, bool complement) {
     return complement ? v : 1.0 - v;
 }
 
-double normal_cdf(double mean, double standard_deviation, double x) {
-    const double z = (mean - x) / (standard_deviation * kSqrt2);
+// The distribution function from z = (mean - x) / (standard deviation sqrt 2).
+inline double cdf_from_scaled_distance(double z) {
     if (std::isnan(z)) {
         return z;
     }
@@ -171,6 +160,29 @@ double normal_cdf(double mean, double standard_deviation, double x) {
         return 1.0;
     }
     return erf_rational(z, true) * 0.5;
+}
+
+}  // namespace
+
+// Negative arguments use the symmetries erf(-z) = -erf(z) and
+// erfc(-z) = 2 - erfc(z), or 1 + erf(z) close to zero.
+double erf_rational(double z, bool complement) {
+    if (0.0 > z) {  // -0.0 is handled as non-negative
+        if (!complement) {
+            return -erf_nonnegative(-z, false);
+        }
+        if (z < -kLowerRangeLimit) {
+            return 2.0 - erf_nonnegative(-z, true);
+        }
+        return erf_nonnegative(-z, false) + 1.0;
+    }
+    return erf_nonnegative(z, complement);
+}
+
+double standard_normal_cdf(double x) { return cdf_from_scaled_distance((0.0 - x) / (1.0 * kSqrt2)); }
+
+double normal_cdf(double mean, double standard_deviation, double x) {
+    return cdf_from_scaled_distance((mean - x) / (standard_deviation * kSqrt2));
 }
 
 }  // namespace velarix

@@ -14,8 +14,8 @@ double erf_rational(double z, bool complement);
 // P(X <= x) for X normal with the given mean and standard deviation.
 double normal_cdf(double mean, double standard_deviation, double x);
 
-// N(x): the distribution function of the standard normal.
-inline double standard_normal_cdf(double x) { return normal_cdf(0.0, 1.0, x); }
+// N(x) = normal_cdf(0, 1, x): the distribution function of the standard normal.
+double standard_normal_cdf(double x);
 
 inline constexpr double kSqrtTwoPi = 2.5066282746310007;
 

@@ -2,9 +2,11 @@
 
 #include <cmath>
 #include <limits>
+#include <random>
 
 #include "bjerksund_stensland.h"
 #include "exact.h"
+#include "straightforward_american.h"
 
 using namespace velarix;
 
@@ -104,4 +106,29 @@ TEST(AmericanGreeks, AllGreeksEqualTheSingleComputationsBitForBit) {
                         EXPECT_SAME_DOUBLE(expected.vega, actual.vega);
                         EXPECT_SAME_DOUBLE(expected.rho, actual.rho);
                     }
+}
+
+// The spot-bumped prices share one boundary; differencing independent
+// term-by-term prices must give the same bits.
+TEST(AmericanGreeks, SharedSpotBoundaryGivesTheBitsOfIndependentPrices) {
+    std::mt19937_64 generator(8122026);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    const auto between = [&](double low, double high) { return low + (high - low) * unit(generator); };
+    for (int i = 0; i < 5000; ++i) {
+        const double s = between(1, 300), k = between(1, 300), t = between(-0.05, 4), r = between(-0.01, 0.12),
+                     sigma = between(0.02, 1.0), q = between(0.0, 0.15);
+        for (const OptionType type : {kCall, kPut}) {
+            const auto reference = [&](double spot) {
+                return straightforward::american_value(spot, k, t, r, sigma, q, type);
+            };
+            const double h = 0.0001 * s;
+            const double delta = (reference(s + h) - reference(s - h)) / (h + h);
+            const double gamma = ((reference(s + h) - (reference(s) + reference(s))) + reference(s - h)) / (h * h);
+            const Greeks all = am_greeks(s, k, t, r, sigma, q, type).value();
+            ASSERT_TRUE(SameDouble(delta, am_delta(s, k, t, r, sigma, q, type).value())) << s << " " << k;
+            ASSERT_TRUE(SameDouble(gamma, am_gamma(s, k, t, r, sigma, q, type).value())) << s << " " << k;
+            ASSERT_TRUE(SameDouble(delta, all.delta));
+            ASSERT_TRUE(SameDouble(gamma, all.gamma));
+        }
+    }
 }

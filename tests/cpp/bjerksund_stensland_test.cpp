@@ -2,9 +2,11 @@
 
 #include <cmath>
 #include <limits>
+#include <random>
 
 #include "exact.h"
 #include "normal_distribution.h"
+#include "straightforward_american.h"
 
 using namespace velarix;
 
@@ -97,4 +99,35 @@ TEST(AmericanValue, NaNCoreValueFallsBackToIntrinsic) {
 TEST(BjerksundStenslandCall, ExpiredBranchTurnsNaNPayoffIntoZero) {
     EXPECT_SAME_DOUBLE(0.0, bjerksund_stensland_call(kNaN, 100, 0, 0.05, 0.03, 0.2));
     EXPECT_SAME_DOUBLE(5.0, bjerksund_stensland_call(105, 100, 0, 0.05, 0.03, 0.2));
+}
+
+// The shared-term implementation against the term-by-term transcription, over
+// random options in every regime and over hostile values, bit for bit.
+TEST(AmericanValue, SharedTermsGiveTheTermByTermBits) {
+    std::mt19937_64 generator(20261208);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    const auto between = [&](double low, double high) { return low + (high - low) * unit(generator); };
+    for (int i = 0; i < 20000; ++i) {
+        const double s = between(1, 400), k = between(1, 400), t = between(-0.1, 5), r = between(-0.02, 0.15),
+                     sigma = between(0.01, 1.2), q = between(-0.05, 0.2);
+        for (const OptionType type : {kCall, kPut}) {
+            ASSERT_TRUE(SameDouble(straightforward::american_value(s, k, t, r, sigma, q, type),
+                                   price(s, k, t, r, sigma, q, type)))
+                << s << " " << k << " " << t << " " << r << " " << sigma << " " << q;
+        }
+    }
+    const double inf = std::numeric_limits<double>::infinity();
+    const double hostile[] = {0.0, -0.0, 1e-300, 5e-324, -1.0, 1e300, inf, -inf, kNaN};
+    for (const double x : hostile) {
+        for (std::size_t slot = 0; slot < 6; ++slot) {
+            double arguments[6] = {100, 95, 0.75, 0.06, 0.3, 0.04};
+            arguments[slot] = x;
+            const auto [s, k, t, r, sigma, q] = arguments;
+            for (const OptionType type : {kCall, kPut}) {
+                EXPECT_TRUE(SameDouble(straightforward::american_value(s, k, t, r, sigma, q, type),
+                                       price(s, k, t, r, sigma, q, type)))
+                    << "slot " << slot << " = " << x;
+            }
+        }
+    }
 }
