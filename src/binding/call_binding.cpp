@@ -30,7 +30,6 @@ constexpr std::size_t kMaxParameters = 7;
 constexpr std::size_t kDividendSlot = 5;
 constexpr std::size_t kOptionTypeSlot = 6;
 constexpr std::array<const char*, kMaxParameters> kParameterNames = {"s", "k", "t", "r", "sigma", "q", "option_type"};
-constexpr std::string_view kDefaultOptionType = "call";
 
 struct ParameterSpec {
     const char* function_name;
@@ -163,6 +162,34 @@ std::size_t parameter_named(const ParameterSpec& spec, std::string_view key) {
     return kMaxParameters;
 }
 
+// Copies the first `given` positional arguments into the slots; the caller
+// has checked that there are no more than the function takes.
+bool unpack_positional(PyObject* positional, std::size_t given, Slots& slots) {
+    for (std::size_t i = 0; i < given; ++i) {
+        slots[i] = PyTuple_GetItem(positional, static_cast<Py_ssize_t>(i));
+        if (slots[i] == nullptr) {
+            return false;
+        }
+    }
+    return true;
+}
+
+enum class Binding { Bound, NotPositionalOnly, Failed };
+
+// The common call, positional arguments only and as many as the function
+// takes, bound without walking keywords or looking for missing arguments.
+// Any other call goes to bind_arguments, which also words every refusal.
+Binding bind_positional_only(const ParameterSpec& spec, PyObject* positional, PyObject* keywords, Slots& slots) {
+    if (keywords != nullptr) {
+        return Binding::NotPositionalOnly;
+    }
+    const Py_ssize_t given = PyTuple_Size(positional);
+    if (given < static_cast<Py_ssize_t>(spec.required_count) || given > static_cast<Py_ssize_t>(spec.parameter_count)) {
+        return Binding::NotPositionalOnly;
+    }
+    return unpack_positional(positional, static_cast<std::size_t>(given), slots) ? Binding::Bound : Binding::Failed;
+}
+
 Fallible<Slots> bind_arguments(const ParameterSpec& spec, PyObject* positional, PyObject* keywords) {
     Slots slots{};
     const Py_ssize_t given = PyTuple_Size(positional);
@@ -170,14 +197,11 @@ Fallible<Slots> bind_arguments(const ParameterSpec& spec, PyObject* positional, 
         return take_pending_error();
     }
     const auto given_count = static_cast<std::size_t>(given);
-    for (std::size_t i = 0; i < given_count && i < spec.parameter_count; ++i) {
-        slots[i] = PyTuple_GetItem(positional, static_cast<Py_ssize_t>(i));
-        if (slots[i] == nullptr) {
-            return take_pending_error();
-        }
-    }
     if (given_count > spec.parameter_count) {
         return too_many_positional(spec, given);
+    }
+    if (!unpack_positional(positional, given_count, slots)) {
+        return take_pending_error();
     }
     if (keywords != nullptr) {
         Py_ssize_t position = 0;
@@ -208,14 +232,32 @@ Fallible<Slots> bind_arguments(const ParameterSpec& spec, PyObject* positional, 
     return slots;
 }
 
-Fallible<double> to_double(PyObject* argument, std::size_t parameter) {
-    const double value = PyFloat_AsDouble(argument);
-    if (value == -1.0) {
-        if (std::optional<ErrorValue> error = take_pending_exception()) {
-            return std::move(*error).tagged_with_argument(kParameterNames[parameter]);
+// The failure of a number conversion that returned -1.0, if it failed.
+[[gnu::cold]] std::optional<ErrorValue> conversion_failure(std::size_t parameter) {
+    if (std::optional<ErrorValue> error = take_pending_exception()) {
+        return std::move(*error).tagged_with_argument(kParameterNames[parameter]);
+    }
+    return std::nullopt;
+}
+
+// The interned words "call", "c", "put" and "p". A string literal in Python
+// code is interned, so the usual spellings arrive as these very objects and
+// are read by identity, without decoding; any other string is read as text.
+struct InternedWord {
+    const char* text;
+    OptionType type;
+};
+constexpr std::array<InternedWord, 4> kInternedWords = {
+    {{"call", OptionType::Call}, {"put", OptionType::Put}, {"c", OptionType::Call}, {"p", OptionType::Put}}};
+std::array<PyObject*, kInternedWords.size()> interned_words{};
+
+std::optional<OptionType> interned_option_type(PyObject* argument) {
+    for (std::size_t i = 0; i < kInternedWords.size(); ++i) {
+        if (argument == interned_words[i]) {
+            return kInternedWords[i].type;
         }
     }
-    return value;
+    return std::nullopt;
 }
 
 Fallible<std::string_view> to_utf8(PyObject* argument, std::size_t parameter) {
@@ -230,6 +272,18 @@ Fallible<std::string_view> to_utf8(PyObject* argument, std::size_t parameter) {
     return std::string_view(text, static_cast<std::size_t>(size));
 }
 
+// Any option-type argument but the interned words.
+Fallible<OptionType> to_option_type(PyObject* argument) {
+    Fallible<std::string_view> text = to_utf8(argument, kOptionTypeSlot);
+    if (!text.ok()) {
+        return std::move(text.error());
+    }
+    if (const std::optional<OptionType> parsed = parse_option_type(text.value())) {
+        return *parsed;
+    }
+    return ErrorValue::deferred(PyExc_ValueError, std::string(kInvalidOptionTypeMessage));
+}
+
 template <typename Value>
 Fallible<OwnedRef> to_python(const PricingResult<Value>& result) {
     if (!result.has_value()) {
@@ -238,57 +292,71 @@ Fallible<OwnedRef> to_python(const PricingResult<Value>& result) {
     if constexpr (std::is_same_v<Value, Greeks>) {
         return new_py_greeks(result.value());
     } else {
-        return expect_new_reference(PyFloat_FromDouble(result.value()));
+        if (PyObject* number = PyFloat_FromDouble(result.value())) {
+            return OwnedRef::steal(number);
+        }
+        return expect_new_reference(nullptr);
     }
 }
 
-Fallible<OwnedRef> call_function(const FunctionDefinition& function, PyObject* positional, PyObject* keywords) {
-    const ParameterSpec& spec = function.parameters;
-    Fallible<Slots> bound = bind_arguments(spec, positional, keywords);
-    if (!bound.ok()) {
-        return std::move(bound.error());
+// One instance per function, so that the parameter counts and the
+// computation are constants and the computation is called directly.
+template <std::size_t Index>
+Fallible<OwnedRef> call_function(PyObject* positional, PyObject* keywords) {
+    constexpr const FunctionDefinition& function = kDefinitions[Index];
+    constexpr const ParameterSpec& spec = function.parameters;
+    Slots slots{};
+    switch (bind_positional_only(spec, positional, keywords, slots)) {
+        case Binding::Bound:
+            break;
+        case Binding::Failed:
+            return take_pending_error();
+        case Binding::NotPositionalOnly:
+            Fallible<Slots> bound = bind_arguments(spec, positional, keywords);
+            if (!bound.ok()) {
+                return std::move(bound.error());
+            }
+            slots = bound.value();
+            break;
     }
-    const Slots& slots = bound.value();
 
     std::array<double, 6> numbers{};  // s, k, t, r, sigma, q; q defaults to 0.0
     for (std::size_t i = 0; i <= kDividendSlot; ++i) {
         if (slots[i] == nullptr) {
             continue;
         }
-        Fallible<double> number = to_double(slots[i], i);
-        if (!number.ok()) {
-            return std::move(number.error());
+        numbers[i] = PyFloat_AsDouble(slots[i]);
+        if (numbers[i] == -1.0) {
+            if (std::optional<ErrorValue> error = conversion_failure(i)) {
+                return std::move(*error);
+            }
         }
-        numbers[i] = number.value();
     }
 
-    OptionType type = OptionType::Call;
-    if (spec.parameter_count > kOptionTypeSlot) {
-        std::string_view text = kDefaultOptionType;
-        if (slots[kOptionTypeSlot] != nullptr) {
-            Fallible<std::string_view> converted = to_utf8(slots[kOptionTypeSlot], kOptionTypeSlot);
+    OptionType type = OptionType::Call;  // the default "call"
+    if constexpr (spec.parameter_count > kOptionTypeSlot) {
+        PyObject* argument = slots[kOptionTypeSlot];
+        const std::optional<OptionType> known = interned_option_type(argument);
+        if (known) {
+            type = *known;
+        } else if (argument != nullptr) {
+            Fallible<OptionType> converted = to_option_type(argument);
             if (!converted.ok()) {
                 return std::move(converted.error());
             }
-            text = converted.value();
+            type = converted.value();
         }
-        const std::optional<OptionType> parsed = parse_option_type(text);
-        if (!parsed) {
-            return ErrorValue::deferred(PyExc_ValueError, std::string(kInvalidOptionTypeMessage));
-        }
-        type = *parsed;
     }
 
     const auto [s, k, t, r, sigma, q] = numbers;
-    if (const auto* scalar = std::get_if<ScalarComputation>(&function.computation)) {
-        return to_python((*scalar)(s, k, t, r, sigma, q, type));
-    }
-    return to_python((*std::get_if<GreeksComputation>(&function.computation))(s, k, t, r, sigma, q, type));
+    constexpr auto computation = std::get<std::holds_alternative<ScalarComputation>(function.computation) ? 0 : 1>(
+        function.computation);
+    return to_python(computation(s, k, t, r, sigma, q, type));
 }
 
 template <std::size_t Index>
 PyObject* call_entry(PyObject*, PyObject* positional, PyObject* keywords) {
-    return guard_entry([&] { return call_function(kDefinitions[Index], positional, keywords); });
+    return guard_entry([&] { return call_function<Index>(positional, keywords); });
 }
 
 template <std::size_t... Index>
@@ -304,5 +372,18 @@ constexpr std::array<ModuleFunction, kDefinitions.size()> kModuleFunctions =
 }  // namespace
 
 std::span<const ModuleFunction> module_functions() { return kModuleFunctions; }
+
+Fallible<bool> intern_option_type_words() {
+    for (std::size_t i = 0; i < kInternedWords.size(); ++i) {
+        if (interned_words[i] == nullptr) {
+            PyObject* word = PyUnicode_InternFromString(kInternedWords[i].text);
+            if (word == nullptr) {
+                return take_pending_error();
+            }
+            interned_words[i] = word;  // kept for the life of the process
+        }
+    }
+    return true;
+}
 
 }  // namespace velarix

@@ -22,4 +22,8 @@ struct ModuleFunction {
 // The functions in the order the module adds them and lists them in __all__.
 std::span<const ModuleFunction> module_functions();
 
+// Creates the interned option-type words the call binding recognises by
+// identity; run once when the module is first created.
+Fallible<bool> intern_option_type_words();
+
 }  // namespace velarix

@@ -138,6 +138,10 @@ Fallible<bool> add_function(PyObject* module, PyMethodDef& method) {
 }
 
 Fallible<bool> initialise(PyObject* module) {
+    Fallible<bool> interned_words = intern_option_type_words();
+    if (!interned_words.ok()) {
+        return std::move(interned_words.error());
+    }
     for (PyMethodDef& method : method_table().methods) {
         Fallible<bool> added = add_function(module, method);
         if (!added.ok()) {

@@ -7,6 +7,7 @@ import velarix
 from conftest import bits
 
 A = (100.0, 100.0, 1.0, 0.05, 0.2)  # s, k, t, r, sigma
+FIELDS = ("delta", "gamma", "theta", "vega", "rho")
 
 
 def raises_exactly(exception_type, message, call):
@@ -126,6 +127,17 @@ def test_type_error_subclass_is_not_retagged():
 def test_option_type_words(word, same_as):
     assert bits(velarix.bs_delta(*A, 0.0, word)) == bits(velarix.bs_delta(*A, 0.0, same_as))
     assert bits(velarix.am_price(*A, option_type=word)) == bits(velarix.am_price(*A, option_type=same_as))
+
+
+@pytest.mark.parametrize("word", ["call", "c", "put", "p"])
+def test_literal_and_built_words_read_alike(word):
+    # A literal is the interned word itself; a word built at run time is an
+    # equal but distinct object and is read as text.
+    built = "".join(list(word))
+    assert built is not word or len(word) == 1
+    expected = velarix.bs_greeks(*A, 0.02, word)
+    actual = velarix.bs_greeks(*A, 0.02, built)
+    assert [bits(getattr(actual, f)) for f in FIELDS] == [bits(getattr(expected, f)) for f in FIELDS]
 
 
 class StrSubclass(str):
