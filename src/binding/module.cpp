@@ -156,10 +156,44 @@ Fallible<bool> initialise(PyObject* module) {
     return module_add(module, std::move(name), OwnedRef::borrow(type.value()));
 }
 
+constexpr std::int64_t kMainInterpreter = 0;
+
+// Whether the importing interpreter is an isolated one. CPython 3.12 runs a
+// single-phase module's initialisation in an isolated interpreter and refuses
+// the module only afterwards, so claiming the module there would leave it
+// owned by an interpreter that never had it, and refuse every other one. The
+// stable ABI has no query for the setting that makes CPython refuse, so the
+// interpreter is recognised by one that comes with it in every isolated
+// configuration CPython creates: no daemon threads.
+Fallible<bool> importer_is_isolated() {
+    OwnedRef thread_module = OwnedRef::steal(PyImport_ImportModule("_thread"));
+    if (!thread_module) {
+        return take_pending_error();
+    }
+    OwnedRef allowed = OwnedRef::steal(PyObject_CallMethod(thread_module.get(), "daemon_threads_allowed", nullptr));
+    if (!allowed) {
+        return take_pending_error();
+    }
+    const int truth = PyObject_IsTrue(allowed.get());
+    if (truth < 0) {
+        return take_pending_error();
+    }
+    return truth == 0;
+}
+
 Fallible<OwnedRef> import_module() {
     const std::int64_t interpreter = PyInterpreterState_GetID(PyInterpreterState_Get());
     if (interpreter == -1) {
         return take_pending_error();
+    }
+    if (interpreter != kMainInterpreter && owning_interpreter.load() == -1) {
+        Fallible<bool> isolated = importer_is_isolated();
+        if (!isolated.ok()) {
+            return std::move(isolated.error());
+        }
+        if (isolated.value()) {
+            return ErrorValue::deferred(PyExc_ImportError, kSubinterpreterMessage);
+        }
     }
     std::int64_t expected = -1;
     if (!owning_interpreter.compare_exchange_strong(expected, interpreter) && expected != interpreter) {

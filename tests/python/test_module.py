@@ -182,3 +182,46 @@ def test_no_memory_growth_on_success_and_error_paths():
             repr(velarix.bs_greeks(*A))
 
     assert allocated_blocks_after(calls) <= 5
+
+
+ISOLATED_IMPORT = """
+    import os
+    try:
+        import velarix
+        os.write(1, b"isolated imported\\n")
+    except ImportError as error:
+        os.write(1, ("isolated refused: " + str(error) + "\\n").encode())
+"""
+
+RUN_ISOLATED = f"""
+    import sys, textwrap
+    if sys.version_info >= (3, 13):
+        import _interpreters as interpreters
+        run = interpreters.exec
+    else:
+        import _xxsubinterpreters as interpreters
+        run = interpreters.run_string
+    def run_isolated():
+        interpreter = interpreters.create()
+        assert run(interpreter, textwrap.dedent({ISOLATED_IMPORT!r})) is None
+        interpreters.destroy(interpreter)
+"""
+
+
+@pytest.mark.parametrize("main_imports_first", [True, False])
+def test_an_isolated_interpreter_is_refused_and_owns_nothing(main_imports_first):
+    result = run_python(RUN_ISOLATED + f"""
+    if {main_imports_first}:
+        import velarix
+    run_isolated()
+    import velarix
+    print("main", velarix.bs_delta(100, 100, 1, 0.05, 0.2))
+    import _testcapi
+    assert _testcapi.run_in_subinterp({SUBINTERPRETER_IMPORT!r}) == 0
+    run_isolated()
+    """)
+    assert result.returncode == 0, result.stderr
+    lines = result.stdout.splitlines()
+    assert lines[0].startswith("isolated refused: ") and lines[3].startswith("isolated refused: ")
+    assert lines[1] == "main 0.6368306511756191"
+    assert lines[2].startswith("refused: PyO3 modules do not yet support subinterpreters")
