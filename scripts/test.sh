@@ -3,8 +3,9 @@
 # Python suite on CPython 3.12 and 3.13 (the Dask tests included), both
 # against the one abi3 wheel that `pip install .` builds, and on 3.12 the
 # wheel's abi3 audit, the stubs against the module (stubtest), a typed sample
-# under mypy and the README's accuracy table against its script. Installs
-# what it needs; exits non-zero on any failure.
+# under mypy and the README's accuracy table against its script; last, the
+# sanitizer job (scripts/sanitize.sh). Installs what it needs; exits non-zero
+# on any failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build="${VELARIX_BUILD_DIR:-$PWD/build}"
@@ -65,3 +66,6 @@ for version in "${versions[@]}"; do
         "$venv/bin/python" benchmarks/accuracy.py --check >/dev/null
     fi
 done
+
+echo "== sanitizer job"
+bash scripts/sanitize.sh
