@@ -18,14 +18,15 @@ INVALID_OPTION_TYPE = "Invalid option type. Use 'call' or 'put'."
 
 
 class Conversion:
-    """Returns or raises what it was given."""
+    """Returns what it was given, or raises a fresh copy of it: raising one
+    instance again and again would grow its traceback."""
 
     def __init__(self, outcome):
         self.outcome = outcome
 
     def convert(self):
         if isinstance(self.outcome, BaseException):
-            raise self.outcome
+            raise type(self.outcome)(*self.outcome.args)
         return self.outcome
 
     def __repr__(self):
