@@ -3,9 +3,9 @@
 # Python suite on CPython 3.12 and 3.13 (the Dask tests included), both
 # against the one abi3 wheel that `pip install .` builds, and on 3.12 the
 # wheel's abi3 audit, the stubs against the module (stubtest), a typed sample
-# under mypy and the README's accuracy table against its script; last, the
-# sanitizer job (scripts/sanitize.sh). Installs what it needs; exits non-zero
-# on any failure.
+# under mypy and pyright, and the README's accuracy table against its
+# script; last, the sanitizer job (scripts/sanitize.sh). Installs what it
+# needs; exits non-zero on any failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build="${VELARIX_BUILD_DIR:-$PWD/build}"
@@ -62,6 +62,9 @@ for version in "${versions[@]}"; do
         "$venv/bin/abi3audit" --strict "$wheel"
         (cd "$build" && "$venv/bin/python" -m mypy.stubtest velarix)
         "$venv/bin/python" -m mypy --strict --warn-unused-ignores --no-incremental tests/typing/typed_sample.py
+        "$venv/bin/basedpyright" --outputjson --pythonpath "$venv/bin/python" tests/typing/typed_sample.py \
+            > "$build/pyright.json" || true
+        "$venv/bin/python" tests/typing/check_pyright.py "$build/pyright.json" tests/typing/typed_sample.py
         echo "== README accuracy table"
         "$venv/bin/python" benchmarks/accuracy.py --check >/dev/null
     fi
