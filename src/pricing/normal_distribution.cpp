@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstddef>
+#include <utility>
 
 namespace velarix {
 namespace {
@@ -16,20 +17,39 @@ constexpr double kTinySlopeCorrection = 0.0033791670955125737;  // 2/sqrt(pi) - 
 constexpr double kLowerRangeLimit = 0.5;
 constexpr double kUpperCutoff = 110.0;
 
-// Coefficients are listed from the constant term up. Shorter polynomials are
-// padded with zero high-order terms, which leave Horner's scheme exact: for a
-// finite x >= 0, 0 * x + a is a itself.
+// Coefficients are listed from the constant term up. The tables of the erfc
+// intervals hold polynomials of several degrees in arrays of one size, the
+// shorter ones padded with zero high-order terms.
 template <std::size_t Size>
 using Coefficients = std::array<double, Size>;
 
-// Horner's scheme from the highest coefficient down.
+// The number of coefficients up to the last nonzero one.
 template <std::size_t Size>
-double evaluate_polynomial(const Coefficients<Size>& coefficients, double x) {
-    double sum = coefficients[Size - 1];
-    for (std::size_t power = Size - 1; power-- > 0;) {
+constexpr std::size_t significant_terms(const Coefficients<Size>& coefficients) {
+    std::size_t terms = Size;
+    while (terms > 1 && coefficients[terms - 1] == 0.0) {
+        --terms;
+    }
+    return terms;
+}
+
+// Horner's scheme from the highest of the first `Terms` coefficients down.
+// Starting at the last nonzero coefficient gives the bits that starting at
+// the padding would, since 0 * x + a is a itself for a finite x >= 0, and
+// saves the padding's steps on the chain of dependent operations.
+template <std::size_t Terms, std::size_t Size>
+double evaluate_leading_terms(const Coefficients<Size>& coefficients, double x) {
+    static_assert(Terms >= 1 && Terms <= Size);
+    double sum = coefficients[Terms - 1];
+    for (std::size_t power = Terms - 1; power-- > 0;) {
         sum = sum * x + coefficients[power];
     }
     return sum;
+}
+
+template <std::size_t Size>
+double evaluate_polynomial(const Coefficients<Size>& coefficients, double x) {
+    return evaluate_leading_terms<Size>(coefficients, x);
 }
 
 // erf(z) = z * 1.125 + z * P(z) / Q(z) for 1e-10 <= z < 0.5.
@@ -110,14 +130,32 @@ constexpr std::array<ErfcInterval, 13> kErfcIntervals = {{
      {1.0, 0.03753288463562937, 0.0004679195359746253, 1.9384703927584565e-06}},
 }};
 
-// The interval whose [L, next L) holds z, for 0.5 <= z < 110. A z equal to a
-// bound belongs to the interval that starts there.
-const ErfcInterval& interval_holding(double z) {
+// R(x) = P(x) / Q(x) of one interval, with the degrees of its own polynomials.
+template <std::size_t Index>
+double interval_correction(double x) {
+    constexpr const ErfcInterval& interval = kErfcIntervals[Index];
+    return evaluate_leading_terms<significant_terms(interval.numerator)>(interval.numerator, x) /
+           evaluate_leading_terms<significant_terms(interval.denominator)>(interval.denominator, x);
+}
+
+using Correction = double (*)(double);
+
+template <std::size_t... Index>
+constexpr std::array<Correction, sizeof...(Index)> make_corrections(std::index_sequence<Index...>) {
+    return {interval_correction<Index>...};
+}
+
+constexpr std::array<Correction, kErfcIntervals.size()> kCorrections =
+    make_corrections(std::make_index_sequence<kErfcIntervals.size()>{});
+
+// The index of the interval whose [L, next L) holds z, for 0.5 <= z < 110. A
+// z equal to a bound belongs to the interval that starts there.
+std::size_t interval_holding(double z) {
     std::size_t index = 0;
     while (index + 1 < kErfcIntervals.size() && z >= kErfcIntervals[index + 1].lower) {
         ++index;
     }
-    return kErfcIntervals[index];
+    return index;
 }
 
 // erf(z) or erfc(z) for z >= 0, and NaN for NaN.
@@ -134,10 +172,10 @@ inline double erf_nonnegative(double z, bool complement) {
 
     double v;  // approximates erfc(z)
     if (z < kUpperCutoff) {
-        const ErfcInterval& interval = interval_holding(z);
+        const std::size_t index = interval_holding(z);
+        const ErfcInterval& interval = kErfcIntervals[index];
         const double x = z + (-interval.lower);
-        const double correction =
-            evaluate_polynomial(interval.numerator, x) / evaluate_polynomial(interval.denominator, x);
+        const double correction = kCorrections[index](x);
         const double scale = std::exp((-z) * z) / z;
         v = correction * scale + interval.offset * scale;
     } else if (z >= kUpperCutoff) {
