@@ -335,16 +335,16 @@ Fallible<OwnedRef> call_function(PyObject* positional, PyObject* keywords) {
 
     OptionType type = OptionType::Call;  // the default "call"
     if constexpr (spec.parameter_count > kOptionTypeSlot) {
-        PyObject* argument = slots[kOptionTypeSlot];
-        const std::optional<OptionType> known = interned_option_type(argument);
-        if (known) {
-            type = *known;
-        } else if (argument != nullptr) {
-            Fallible<OptionType> converted = to_option_type(argument);
-            if (!converted.ok()) {
-                return std::move(converted.error());
+        if (PyObject* argument = slots[kOptionTypeSlot]) {
+            if (const std::optional<OptionType> known = interned_option_type(argument)) {
+                type = *known;
+            } else {
+                Fallible<OptionType> converted = to_option_type(argument);
+                if (!converted.ok()) {
+                    return std::move(converted.error());
+                }
+                type = converted.value();
             }
-            type = converted.value();
         }
     }
 
