@@ -16,7 +16,6 @@ Times are medians over repeated runs after a warm-up; they are this machine's
 and move by a few percent from run to run.
 """
 import argparse
-import ctypes
 import importlib.util
 import json
 import math
