@@ -56,7 +56,14 @@ std::string qualified_type_name(PyObject* type) {
 }
 
 std::string mismatch_message(PyObject* offending_type, const char* target) {
-    return "'" + qualified_type_name(offending_type) + "' object cannot be converted to '" + target + "'";
+    // Appended piece by piece: GCC 12 warns (-Wrestrict) about a literal
+    // prepended to a temporary string, a known false alarm.
+    std::string message = "'";
+    message += qualified_type_name(offending_type);
+    message += "' object cannot be converted to '";
+    message += target;
+    message += "'";
+    return message;
 }
 
 void set_error_from_text(PyObject* type, const std::string& message) {
@@ -165,14 +172,14 @@ void report_internal_failure(const char* message, const char* place) noexcept {
     PySys_FormatStderr("velarix: internal failure in %s: %s\n", place, message);
 }
 
-void fail_internally(const std::string& message, std::source_location where) {
-    const std::string place = std::string(where.function_name()) + " (" + where.file_name() + ":" +
-                              std::to_string(where.line()) + ")";
+void fail_internally(const std::string& message, CodePlace where) {
+    const std::string place =
+        std::string(where.function) + " (" + where.file + ":" + std::to_string(where.line) + ")";
     report_internal_failure(message.c_str(), place.c_str());
     throw InternalFailure(message);
 }
 
-OwnedRef expect_new_reference(PyObject* result, std::source_location where) {
+OwnedRef expect_new_reference(PyObject* result, CodePlace where) {
     if (result == nullptr) {
         PyErr_Print();
         fail_internally("Python API call failed", where);

@@ -17,7 +17,6 @@
 #include <Python.h>
 
 #include <optional>
-#include <source_location>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -147,13 +146,26 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// The place in the code where a failure arose. Its defaults, the compilers'
+// builtins that std::source_location is made of, take the place of the call
+// that leaves them out; unlike std::source_location they need no library
+// support (Clang 14 with libstdc++ lacks it).
+struct CodePlace {
+    const char* function;
+    const char* file;
+    unsigned line;
+};
+inline CodePlace code_place(const char* function = __builtin_FUNCTION(), const char* file = __builtin_FILE(),
+                            unsigned line = __builtin_LINE()) {
+    return {function, file, line};
+}
+
 // Writes a report with the place of the failure to stderr, then throws.
-[[noreturn]] void fail_internally(const std::string& message,
-                                  std::source_location where = std::source_location::current());
+[[noreturn]] void fail_internally(const std::string& message, CodePlace where = code_place());
 
 // For interpreter calls that are not expected to fail: the new reference, or
 // the pending error printed and an internal failure "Python API call failed".
-OwnedRef expect_new_reference(PyObject* result, std::source_location where = std::source_location::current());
+OwnedRef expect_new_reference(PyObject* result, CodePlace where = code_place());
 
 // Writes the report of an internal failure to stderr.
 void report_internal_failure(const char* message, const char* place) noexcept;

@@ -80,7 +80,10 @@ struct MethodTable {
         const auto functions = module_functions();
         for (std::size_t i = 0; i < methods.size(); ++i) {
             docs[i] = docstring(functions[i]);
-            methods[i] = {functions[i].name, reinterpret_cast<PyCFunction>(functions[i].entry),
+            // METH_KEYWORDS tells the interpreter the entry's real type; the
+            // cast goes through void (*)() as the compilers' warning asks.
+            methods[i] = {functions[i].name,
+                          reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(functions[i].entry)),
                           METH_VARARGS | METH_KEYWORDS, docs[i].c_str()};
         }
     }

@@ -14,9 +14,8 @@
 // reuses the whole-life horizon's square root, discount factors and drift.
 #include "bjerksund_stensland.h"
 
-#include <cmath>
-
 #include "normal_distribution.h"
+#include "runtime_math.h"
 
 namespace velarix {
 namespace {

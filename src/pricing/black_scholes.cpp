@@ -6,9 +6,8 @@
 // evaluates the very same expressions.
 #include "black_scholes.h"
 
-#include <cmath>
-
 #include "normal_distribution.h"
+#include "runtime_math.h"
 
 namespace velarix {
 namespace {

@@ -4,7 +4,7 @@
 // runtime's erfc (or any other erf) changes results near the tenth digit.
 #pragma once
 
-#include <cmath>
+#include "runtime_math.h"
 
 namespace velarix {
 

@@ -1,8 +1,12 @@
 #include "decimal_text.h"
 
 #include <array>
+#include <bit>
 #include <cmath>
+#include <cstdint>
+#include <cstdio>
 #include <limits>
+#include <random>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -51,6 +55,29 @@ TEST(Fixed6, HugeValuesKeepEveryExactIntegerDigit) {
     EXPECT_EQ(largest.substr(0, 20), "17976931348623157081");
     EXPECT_EQ(largest.substr(309), ".000000");
     EXPECT_EQ(fixed6(-std::numeric_limits<double>::max()).size(), velarix::kFixed6MaxLength);
+}
+
+// glibc's printf rounds the exact value half to even in the C locale, which
+// the tests run in: an independent oracle over every magnitude, ties included.
+TEST(Fixed6, AgreesWithPrintfOverEveryMagnitude) {
+    std::mt19937_64 generator(20261208);
+    std::array<char, 400> expected;
+    auto check = [&](double x) {
+        std::snprintf(expected.data(), expected.size(), "%.6f", x);
+        ASSERT_EQ(fixed6(x), expected.data()) << std::hexfloat << x;
+    };
+    for (int i = 0; i < 200000; ++i) {
+        const double x = std::bit_cast<double>(generator());
+        if (std::isfinite(x)) {
+            check(x);
+        }
+        // Values that sit on or next to a tie of the sixth decimal.
+        const double tie = static_cast<double>(generator() % 2000001) / 128.0;
+        check(tie);
+        check(std::nextafter(tie, 0.0));
+        check(std::nextafter(tie, 1e9));
+        check(std::ldexp(static_cast<double>(generator() >> 11), static_cast<int>(generator() % 120) - 90));
+    }
 }
 
 }  // namespace
