@@ -80,7 +80,10 @@ def test_reimport_returns_the_cached_module():
 
 
 def run_python(code):
-    return subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True, text=True, timeout=120)
+    # Unbuffered, so that lines written by the interpreters of one process
+    # arrive in the order they were written, whatever the environment says.
+    return subprocess.run([sys.executable, "-u", "-c", textwrap.dedent(code)], capture_output=True, text=True,
+                          timeout=120)
 
 
 SUBINTERPRETER_IMPORT = (
