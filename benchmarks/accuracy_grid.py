@@ -50,7 +50,7 @@ TREE_VOLATILITY_STEP = 0.01
 TREE_RATE_STEP = 0.001
 
 # The random options searched for prices below the European price.
-RANDOM_SEED, RANDOM_COUNT = 7, 20000
+RANDOM_SEED, RANDOM_COUNT = 7, 100000
 
 # The at-the-money put drawn across the spot.
 LINE_OPTION = dict(k=100.0, t=1.0, r=0.05, sigma=0.2, q=0.0)

@@ -14,6 +14,7 @@ BELOW_EUROPEAN_TOLERANCE = 1e-6
 PREMIUM_THRESHOLD = 0.01
 CAPTURED_THRESHOLD = 0.01
 WORST_CASES = 5
+CARRY_BAND = 0.01  # |r - q| within which a below-European option counts as near r = q
 GREEK_NAMES = ("delta", "gamma", "theta", "vega", "rho")
 EDGE_OPTION = dict(s=110.0, k=100.0, t=1.0, r=0.05, q=0.0)
 EDGE_VOLATILITIES = (0.00005, 0.0001, 0.001, 0.01)
@@ -46,6 +47,9 @@ def price_measures(grid_values):
     quantlib_captured = (quantlib - floor)[has_premium] / premium[has_premium]
     tree_theta = grid_values["tree_day_later"] - tree
     am_theta = options.velarix(velarix.am_theta)
+    european_day_later = options.replaced(t=options.t - grid_module.ONE_DAY).european()
+    theta_positive = am_theta > 0.0
+    european_rises = (np.abs(am - european) <= BELOW_EUROPEAN_TOLERANCE) & (european_day_later > european)
     return {
         "options": options, "am": am, "european": european, "exercise": exercise, "tree": tree,
         "quantlib": quantlib, "error": am - tree, "quantlib_error": quantlib - tree,
@@ -56,7 +60,9 @@ def price_measures(grid_values):
         "below_exercise_gap": float(np.max(np.abs(am - exercise)[below], initial=0.0)),
         "premium_count": int(np.sum(has_premium)),
         "captured": captured, "quantlib_captured": quantlib_captured,
-        "am_theta_positive": int(np.sum(am_theta > 0.0)),
+        "am_theta_positive": int(np.sum(theta_positive)),
+        "am_theta_positive_european": int(np.sum(theta_positive & european_rises)),
+        "am_theta_positive_puts": int(np.sum(theta_positive & ~options.is_call)),
         "tree_theta_max": float(np.max(tree_theta)),
         "tree_theta_positive": int(np.sum(tree_theta > 0.0)),
     }
@@ -74,6 +80,7 @@ def random_measures():
         "worst_rows": order, "am": am, "european": european,
         "exercise_gap": float(np.max(np.abs(am - options.exercise_value())[below], initial=0.0)),
         "carry": (options.r - options.q)[below],
+        "band_share": float(np.mean(np.abs(options.r - options.q) <= CARRY_BAND)),
     }
 
 

@@ -313,7 +313,7 @@ def report_markdown(m):
     put_error = p["error"][~options.is_call]
     grid_below = int(np.sum(p["below"]))
     random_below = int(np.sum(random["below"]))
-    band = int(np.sum(np.abs(random["carry"]) <= 0.01))
+    band = int(np.sum(np.abs(random["carry"]) <= measures_module.CARRY_BAND))
     exercise_gap = max(random["exercise_gap"], p["below_exercise_gap"])
     vegas = m["edges"]["vegas"]
     no_premium = no_premium_calls(g)
@@ -370,10 +370,11 @@ For puts, `am_price` - tree has median {signed(np.median(put_error))}, 5th perce
 80%). In every one of them `am_price` is the exercise value{" exactly" if exercise_gap == 0 else f", to within {exercise_gap:.0e}"}:
 these are options whose spot is past the formula's trigger price, a branch
 that returns the exercise value as designed, without the European floor.
-They cluster where the rate and the dividend yield are close: {band} of the
-{random_below} random ones have r and q within 1 point of each other, though r - q
-ranges from {np.min(random["carry"]):+.3f} to {np.max(random["carry"]):+.3f}. An American price below its European
-twin is an arbitrage. The worst random cases:
+They gather where the rate and the dividend yield are close, most densely
+where both are small (the map): {band} of the {random_below} random ones have r and q within
+{measures_module.CARRY_BAND:g} of each other, against {random["band_share"]:.0%} of all the random options, though
+r - q ranges from {np.min(random["carry"]):+.3f} to {np.max(random["carry"]):+.3f} among them. An American price below
+its European twin is an arbitrage. The worst random cases:
 
 {worst_below_table(random)}
 
@@ -387,9 +388,11 @@ its shape. For the at-the-money put below ({o["t"]:g} year, rate {o["r"]:g}, vol
 {line["delta_below"]:.4f} just below ({0.1:g}% away) and {line["delta_above"]:.4f} just above, a step where
 the tree's delta is continuous, and `am_gamma` spikes to {number(line["gamma_peak"])} at the step,
 where the tree's largest gamma along the spot is {number(line["tree_gamma_max"])}. `am_theta` is
-positive for {share(p["am_theta_positive"], len(options))} grid options; the tree's one-day
-theta is never positive (its largest is {p["tree_theta_max"]:g}), as it must not be: an
-American option with a day less to run is worth no more.
+positive for {share(p["am_theta_positive"], len(options))} grid options ({p["am_theta_positive_puts"]} of them puts); in
+{p["am_theta_positive_european"]} of these `am_price` is the European price and the European price
+rises over the day. The tree's one-day theta is never positive (its largest
+is {p["tree_theta_max"]:g}), as it must not be: an American option with a day less to run is
+worth no more.
 
 ![Price, delta and gamma of an at-the-money American put across the spot: velarix, the tree and the European](docs/accuracy_atm_put.png)
 <!-- figure data sha256: {hashes["accuracy_atm_put.png"]} -->
