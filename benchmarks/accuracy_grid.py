@@ -79,7 +79,8 @@ class Options:
         columns.update(changes)
         return Options(**columns)
 
-    def velarix(self, function):
+    def priced_by(self, function):
+        """One velarix function over the options."""
         return np.array([function(s, k, t, r, sigma, q, "call" if is_call else "put")
                          for is_call, s, k, t, r, sigma, q in zip(*self.columns())])
 

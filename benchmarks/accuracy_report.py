@@ -22,7 +22,8 @@ FIGURES = ("accuracy_prices.png", "accuracy_below_european.png", "accuracy_greek
 LINE_SPACING = grid_module.LINE_SPOTS[1] - grid_module.LINE_SPOTS[0]
 MATURITY_NAMES = {30: "30 days", 91: "3 months", 182: "6 months", 365: "1 year", 730: "2 years", 1095: "3 years"}
 MONEYNESS_ORDER = ("in the money", "at the money", "out of the money")
-GREEK_UNITS = {"delta": "", "gamma": "", "theta": "per day", "vega": "per 1.00 vol", "rho": "per point"}
+GREEK_UNITS = {"delta": "per unit of spot", "gamma": "per unit of spot, squared", "theta": "per day",
+               "vega": "per 1.00 vol", "rho": "per point"}
 
 
 def data_hash(arrays):
@@ -55,7 +56,7 @@ def below_figure_data(m):
 
 def greeks_figure_data(m):
     g = m["greeks"]
-    data = {"no_premium": no_premium_calls(g)}
+    data = {"no_premium": g["no_premium"]}
     for name in measures_module.GREEK_NAMES:
         data["am_" + name] = g["am"][name]
         data["tree_" + name] = g["tree"][name]
@@ -74,14 +75,6 @@ FIGURE_DATA = dict(zip(FIGURES, (prices_figure_data, below_figure_data, greeks_f
 
 def figure_hashes(m):
     return {name: data_hash(FIGURE_DATA[name](m)) for name in FIGURES}
-
-
-def no_premium_calls(g):
-    """Calls without dividends at a positive rate: early exercise is worth
-    nothing there, and stays so under every bump (at r = 0 the rate bump goes
-    negative, where exercising a call early has value)."""
-    sample = g["sample"]
-    return sample.is_call & (sample.q == 0.0) & (sample.r > 0.0)
 
 
 # --- figures ----------------------------------------------------------------
@@ -277,7 +270,7 @@ def worst_below_table(random):
 
 
 def greeks_table(g):
-    no_premium = no_premium_calls(g)
+    no_premium = g["no_premium"]
     lines = ["| Greek | typical size (median of the tree's) | calls without dividend: velarix - closed form, worst "
              "| same: tree - closed form, worst | the others: median of abs(velarix - tree) | 95th percentile | worst |",
              "|---|---:|---:|---:|---:|---:|---:|"]
@@ -285,7 +278,7 @@ def greeks_table(g):
         am, tree, closed = g["am"][name], g["tree"][name], g["closed_form"][name]
         error = (am - tree)[~no_premium]
         lines.append(
-            f"| {name} ({GREEK_UNITS[name] or 'per unit of spot' + (', squared' if name == 'gamma' else '')}) "
+            f"| {name} ({GREEK_UNITS[name]}) "
             f"| {number(np.median(np.abs(tree)))} | {signed(measures_module.worst((am - closed)[no_premium]), 2)} "
             f"| {signed(measures_module.worst((tree - closed)[no_premium]), 2)} | {number(np.median(np.abs(error)), 2)} "
             f"| {number(percentile(np.abs(error), 95), 2)} | {signed(measures_module.worst(error), 3)} |")
@@ -293,7 +286,7 @@ def greeks_table(g):
 
 
 def edges_table(edges):
-    o = measures_module.EDGE_OPTION
+    o = measures_module.VEGA_EDGE_OPTION
     vega = [f"Call, spot {o['s']:g}, strike {o['k']:g}, {o['t']:g} year, rate {o['r']:g}, no dividend:", "",
             "| volatility | am_vega | bs_vega |", "|---:|---:|---:|"]
     vega += [f"| {sigma:g} | {am:,.4f} | {bs:,.4f} |" for sigma, am, bs in edges["vegas"]]
@@ -316,7 +309,7 @@ def report_markdown(m):
     band = int(np.sum(np.abs(random["carry"]) <= measures_module.CARRY_BAND))
     exercise_gap = max(random["exercise_gap"], p["below_exercise_gap"])
     vegas = m["edges"]["vegas"]
-    no_premium = no_premium_calls(g)
+    no_premium = g["no_premium"]
     relative = {name: np.max(np.abs(g["am"][name] - g["closed_form"][name])[no_premium]
                              / np.median(np.abs(g["tree"][name])))
                 for name in measures_module.GREEK_NAMES}
@@ -350,8 +343,7 @@ grid as a black box, captures a median {np.median(p["quantlib_captured"]):.0%} o
 {percentile(p["quantlib_captured"], 5):.0%}, 95th {percentile(p["quantlib_captured"], 95):.0%}).
 
 On the grid, then, `am_price` is below the tree wherever early exercise is
-worth something.
-For puts, `am_price` - tree has median {signed(np.median(put_error))}, 5th percentile
+worth something. For puts, `am_price` - tree has median {signed(np.median(put_error))}, 5th percentile
 {signed(percentile(put_error, 5))}, worst {signed(np.min(put_error))}; it is never above the tree by more than
 {number(np.max(p["error"]), 2)}, the tree's own error. By type and moneyness, then by maturity
 (currency, strike 100; QuantLib - tree beside it):
@@ -385,7 +377,7 @@ its European twin is an arbitrage. The worst random cases:
 its shape. For the at-the-money put below ({o["t"]:g} year, rate {o["r"]:g}, volatility
 {o["sigma"]:g}, no dividend), `am_price` meets the exercise value at spot
 {line["kink"]:.2f}, where the tree exercises only up to {line["tree_boundary"]:g} (on a {LINE_SPACING:g} spot grid): `am_delta` is
-{line["delta_below"]:.4f} just below ({0.1:g}% away) and {line["delta_above"]:.4f} just above, a step where
+{line["delta_below"]:.4f} just below ({measures_module.STEP_OFFSET:.1%} away) and {line["delta_above"]:.4f} just above, a step where
 the tree's delta is continuous, and `am_gamma` spikes to {number(line["gamma_peak"])} at the step,
 where the tree's largest gamma along the spot is {number(line["tree_gamma_max"])}. `am_theta` is
 positive for {share(p["am_theta_positive"], len(options))} grid options ({p["am_theta_positive_puts"]} of them puts); in
@@ -397,12 +389,14 @@ worth no more.
 ![Price, delta and gamma of an at-the-money American put across the spot: velarix, the tree and the European](docs/accuracy_atm_put.png)
 <!-- figure data sha256: {hashes["accuracy_atm_put.png"]} -->
 
-On the {len(g["sample"])} sampled options, against the tree's Greeks. Where early exercise
-is worth nothing (the {int(np.sum(no_premium))} sampled calls without dividend at a positive
-rate) the American Greeks are the European ones: they agree with the
-closed form (the Black-Scholes Greeks, and its one-day change for theta) to
-{max(relative.values()):.0e} of the Greek's typical size or better, where the tree's own
-finite differences are off by more; elsewhere they carry the price's error.
+The five Greeks on the {len(g["sample"])} sampled options. Where early exercise is worth
+nothing (the {int(np.sum(no_premium))} sampled calls without dividend at a positive rate) the
+American Greeks are the European ones: they agree with the closed form (the
+Black-Scholes Greeks, and its one-day change for theta) to {max(relative.values()):.0e} of the
+Greek's typical size or better; the table gives the tree's own distance from
+the closed form beside it. On the other {int(np.sum(~no_premium))} options, against the tree's
+Greeks, the median difference is small but the worst are of the Greek's own
+size:
 
 {greeks_table(g)}
 
