@@ -2,10 +2,12 @@
 accuracy report (Markdown) and its four figures in docs/.
 
 Each figure is drawn from arrays whose SHA-256 (over their values printed to
-12 significant digits, so that the last bit of a libm does not matter) is
-written into the PNG as its "Comment" and into the README beside the image;
-`accuracy.py --check` recomputes the arrays and compares, so a figure left
-behind by a change of the data fails the check without redrawing pixels.
+12 significant digits) is written into the PNG as its "Comment" and into the
+README beside the image; `accuracy.py --check` recomputes the arrays and
+compares, so a figure left behind by a change of the data fails the check
+without redrawing pixels. The arrays depend only on the cache, numpy's seeded
+generator and the C runtime's exp, log, pow and erfc: the hashes hold where
+velarix's bits do, and under another C runtime `--update-readme` redraws.
 """
 import hashlib
 import pathlib

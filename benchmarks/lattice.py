@@ -64,16 +64,23 @@ def tree_prices(is_call, s, k, t, r, sigma, q, steps, american=True):
     return prices
 
 
+def _european_price(is_call, s, k, t, r, sigma, q):
+    vol_root_t = sigma * math.sqrt(t)
+    d1 = (math.log(s / k) + (r - q + 0.5 * sigma * sigma) * t) / vol_root_t
+    d2 = d1 - vol_root_t
+    sign = 1.0 if is_call else -1.0
+    return sign * (s * math.exp(-q * t) * _normal_cdf(sign * d1) - k * math.exp(-r * t) * _normal_cdf(sign * d2))
+
+
 def _normal_cdf(x):
-    return 0.5 * np.array([math.erfc(-value / math.sqrt(2.0)) for value in np.ravel(x)]).reshape(np.shape(x))
+    return 0.5 * math.erfc(-x / math.sqrt(2.0))
 
 
 def european_prices(is_call, s, k, t, r, sigma, q):
-    """Black-Scholes prices with a continuous dividend yield, from math.erfc."""
-    s, k, t, r, sigma, q = (np.asarray(column, dtype=float) for column in (s, k, t, r, sigma, q))
-    vol_root_t = sigma * np.sqrt(t)
-    d1 = (np.log(s / k) + (r - q + 0.5 * sigma * sigma) * t) / vol_root_t
-    d2 = d1 - vol_root_t
-    call = s * np.exp(-q * t) * _normal_cdf(d1) - k * np.exp(-r * t) * _normal_cdf(d2)
-    put = k * np.exp(-r * t) * _normal_cdf(-d2) - s * np.exp(-q * t) * _normal_cdf(-d1)
-    return np.where(np.asarray(is_call, dtype=bool), call, put)
+    """Black-Scholes prices with a continuous dividend yield. Computed with
+    the math module, one option at a time, so that they depend on the C
+    runtime's exp, log and erfc like velarix's values, and not on the
+    vector code numpy picks for the processor."""
+    columns = (np.asarray(column, dtype=bool if position == 0 else float)
+               for position, column in enumerate((is_call, s, k, t, r, sigma, q)))
+    return np.array([_european_price(*option) for option in zip(*columns)])
