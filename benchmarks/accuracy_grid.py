@@ -23,6 +23,7 @@ CACHE = pathlib.Path(__file__).resolve().parent / "accuracy_cache"
 STEPS = 2001
 COARSE_STEPS = 1001
 ONE_DAY = 1.0 / 365.0
+MINIMUM_TIME = 1e-4  # am_theta never prices at less time than this, nor does the tree's theta
 
 # Maturities are whole days, so that QuantLib's day-count dates give the same t.
 TYPES = ("call", "put")
@@ -42,9 +43,9 @@ CHECK_GREEKS_TOLERANCE = 1e-5  # the tree's Greeks divide price differences by b
 
 # The tree's finite-difference Greeks: bumps large enough for the lattice's
 # own noise to stay small against them. The spot step is a fixed fraction of
-# the spread of the log-spot at expiry (s sigma sqrt t): a fixed fraction of
-# the spot would be too coarse for short, calm options and needlessly fine
-# for long, volatile ones.
+# the spot's spread at expiry, s sigma sqrt t: a fixed fraction of the spot
+# would be too coarse for short, calm options and needlessly fine for long,
+# volatile ones.
 TREE_SPOT_STEP = 0.015
 TREE_VOLATILITY_STEP = 0.01
 TREE_RATE_STEP = 0.001
@@ -134,7 +135,7 @@ def tree_greeks(options):
     centre = options.tree()
     spot_up = options.replaced(s=options.s + h).tree()
     spot_down = options.replaced(s=options.s - h).tree()
-    day_later = options.replaced(t=np.maximum(options.t - ONE_DAY, 1e-4)).tree()
+    day_later = options.replaced(t=np.maximum(options.t - ONE_DAY, MINIMUM_TIME)).tree()
     vol_up = options.replaced(sigma=options.sigma + TREE_VOLATILITY_STEP).tree()
     vol_down = options.replaced(sigma=options.sigma - TREE_VOLATILITY_STEP).tree()
     rate_up = options.replaced(r=options.r + TREE_RATE_STEP).tree()
