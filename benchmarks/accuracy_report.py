@@ -323,7 +323,8 @@ maturity {", ".join(MATURITY_NAMES.values())};
 rate {", ".join(f"{r:.0%}" for r in grid_module.RATES)}; volatility {", ".join(f"{v:.0%}" for v in grid_module.VOLATILITIES)};
 dividend yield {", ".join(f"{q:.0%}" for q in grid_module.DIVIDENDS)}. The Greeks are compared on {len(g["sample"])} of
 them, drawn with seed {grid_module.GREEKS_SAMPLE_SEED}. Reference values: `benchmarks/accuracy_cache/`
-(sha256 {m["cache_digest"]}, numpy {meta["numpy"]}, QuantLib {meta["QuantLib"]}).
+(sha256 {m["cache_digest"]}, numpy {meta["numpy"]}, QuantLib {meta["QuantLib"]}), of which `--check`
+recomputes the tree's on {grid_module.CHECK_SAMPLE_SIZE} grid options drawn with seed {grid_module.CHECK_SAMPLE_SEED}.
 
 **The reference.** A Leisen-Reimer binomial tree of {meta["steps"]:,} steps
 (`benchmarks/lattice.py`, numpy). Without early exercise it gives the
