@@ -340,7 +340,7 @@ price (further down), `am_price` is the larger of the European price and the
 exercise value, to within {p["floor_gap"]:.0e}. It adds no early-exercise premium beyond
 that: of the {p["premium_count"]:,} grid options whose tree price exceeds
 max(European, exercise value) by more than {measures_module.PREMIUM_THRESHOLD:g}, `am_price` captures more than
-{measures_module.CAPTURED_THRESHOLD:.0%} of that excess in {int(np.sum(p["captured"] > measures_module.CAPTURED_THRESHOLD))} (its largest share: {np.max(p["captured"]):.0e}).
+{measures_module.CAPTURED_THRESHOLD:.0%} of that excess in {int(np.sum(p["captured"] > measures_module.CAPTURED_THRESHOLD))} of them (its largest share: {np.max(p["captured"]):.0e}).
 QuantLib {meta["QuantLib"]}'s `BjerksundStenslandApproximationEngine`, run on the same
 grid as a black box, captures a median {np.median(p["quantlib_captured"]):.0%} of it (5th percentile
 {percentile(p["quantlib_captured"], 5):.0%}, 95th {percentile(p["quantlib_captured"], 95):.0%}).
