@@ -1,15 +1,32 @@
-"""Compares am_price with a Cox-Ross-Rubinstein binomial tree.
+"""The README's accuracy section for the American price: the 20-row table
+against a Cox-Ross-Rubinstein tree, and the report over a grid of thousands
+of options against a Leisen-Reimer tree and QuantLib.
 
 The closed-form approximation is fast but not exact; this script shows where
-it departs from a converged lattice. For each option in a fixed set it prints
-the European (Black-Scholes) price, the approximation, the tree (the mean of 5000 and 5001 steps, which cancels
-most of the lattice's odd-even oscillation), and their difference. The same
-tree without early exercise is compared with the Black-Scholes price, so the
-last column shows how far the tree itself can be trusted.
+it departs from a converged lattice. For each option in a fixed set the table
+gives the European (Black-Scholes) price, the approximation, the tree (the
+mean of 5000 and 5001 steps, which cancels most of the lattice's odd-even
+oscillation), and their difference. The same tree without early exercise is
+compared with the Black-Scholes price, so the last column shows how far the
+tree itself can be trusted. The grid report (accuracy_grid.py,
+accuracy_measures.py, accuracy_report.py) keeps its slow reference values in
+benchmarks/accuracy_cache/ and recomputes everything velarix gives.
 
     python benchmarks/accuracy.py                  # print the table
-    python benchmarks/accuracy.py --update-readme  # and write it into README.md
-    python benchmarks/accuracy.py --check          # fail if README.md shows another table
+    python benchmarks/accuracy.py --update-readme  # write the table, the report and docs/accuracy_*.png
+    python benchmarks/accuracy.py --regenerate     # recompute the cache first (minutes; needs QuantLib)
+    python benchmarks/accuracy.py --check          # fail unless README, cache, figures and module agree
+
+`--check` (numpy only, well under a minute) fails when
+  - the README's table differs from the one the tree and am_price give now;
+  - the cache was computed for other options or step counts, or a seeded
+    sample of it (48 grid options, 4 of the Greeks' options) differs from
+    the tree recomputed now by more than 1e-8 in price (1e-5 in a Greek);
+  - the README's report differs from the one written from the cache and
+    velarix's values now;
+  - a figure's recorded data hash differs from the hash of the data it
+    would be drawn from now.
+Needs numpy; the figures need matplotlib, the regeneration QuantLib.
 """
 import argparse
 import math
@@ -18,11 +35,15 @@ import re
 
 import numpy as np
 
+import accuracy_grid
+import accuracy_measures
+import accuracy_report
 import velarix
 
 STEPS = 5000
 README = pathlib.Path(__file__).resolve().parent.parent / "README.md"
 MARKERS = ("<!-- accuracy table: start -->", "<!-- accuracy table: end -->")
+REPORT_MARKERS = ("<!-- accuracy report: start -->", "<!-- accuracy report: end -->")
 
 # (type, spot, strike, years, rate, volatility, dividend yield)
 CASES = [
@@ -110,30 +131,59 @@ def signed(value, digits):
     return text[1:] if float(text) == 0.0 else text
 
 
-def readme_block():
-    start, end = (re.escape(marker) for marker in MARKERS)
+def readme_block(readme, markers):
+    start, end = (re.escape(marker) for marker in markers)
     pattern = re.compile(f"{start}\n(.*?){end}", re.DOTALL)
-    readme = README.read_text()
     if not pattern.search(readme):
-        raise SystemExit(f"README.md has no block between {MARKERS[0]} and {MARKERS[1]}")
-    return pattern, readme
+        raise SystemExit(f"README.md has no block between {markers[0]} and {markers[1]}")
+    return pattern
+
+
+def replaced_block(readme, markers, text):
+    return readme_block(readme, markers).sub(lambda _: f"{markers[0]}\n{text}\n{markers[1]}", readme)
+
+
+def check(table_text, report_text, measures, cache):
+    readme = README.read_text()
+    problems = []
+    if readme_block(readme, MARKERS).search(readme).group(1) != table_text + "\n":
+        problems.append("README.md's accuracy table differs from the script's")
+    problems += accuracy_grid.recheck_cache(cache[0], cache[1], cache[2])
+    if readme_block(readme, REPORT_MARKERS).search(readme).group(1) != report_text + "\n":
+        problems.append("README.md's accuracy report differs from the script's")
+    problems += accuracy_report.figure_problems(measures)
+    return problems
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     action = parser.add_mutually_exclusive_group()
-    action.add_argument("--update-readme", action="store_true", help="write the table into README.md")
-    action.add_argument("--check", action="store_true", help="fail unless README.md shows this table")
+    action.add_argument("--update-readme", action="store_true",
+                        help="write the table, the report and its figures from the cache")
+    action.add_argument("--regenerate", action="store_true",
+                        help="recompute the cache (tree and QuantLib), then as --update-readme")
+    action.add_argument("--check", action="store_true",
+                        help="fail unless README.md, the cache and the figures agree with the script and module")
     arguments = parser.parse_args()
-    text = table()
-    print(text)
-    if arguments.update_readme or arguments.check:
-        pattern, readme = readme_block()
-        if arguments.check:
-            if pattern.search(readme).group(1) != text + "\n":
-                raise SystemExit("README.md's accuracy table differs: run benchmarks/accuracy.py --update-readme")
-        else:
-            README.write_text(pattern.sub(lambda _: f"{MARKERS[0]}\n{text}\n{MARKERS[1]}", readme))
+    table_text = table()
+    print(table_text)
+    if not (arguments.update_readme or arguments.regenerate or arguments.check):
+        return
+    if arguments.regenerate:
+        accuracy_grid.write_cache(*accuracy_grid.measure_references())
+    cache = accuracy_grid.read_cache()
+    measures = accuracy_measures.measure(cache)
+    report_text = accuracy_report.report_markdown(measures).rstrip("\n")
+    print(report_text)
+    if arguments.check:
+        problems = check(table_text, report_text, measures, cache)
+        if problems:
+            raise SystemExit("\n".join(problems) + "\nrun benchmarks/accuracy.py --update-readme "
+                             "(or --regenerate if the tree or the grid changed)")
+        return
+    accuracy_report.draw_figures(measures)
+    readme = replaced_block(README.read_text(), MARKERS, table_text)
+    README.write_text(replaced_block(readme, REPORT_MARKERS, report_text))
 
 
 if __name__ == "__main__":
