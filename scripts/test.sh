@@ -9,8 +9,8 @@
 #    tests included) and on the current CPython of Debian unstable (3.14),
 #    in a minimal chroot made here and kept for later runs;
 #  - on 3.12, the wheel's abi3 audit, the stubs against the module (stubtest),
-#    a typed sample under mypy and pyright, and the README's accuracy table
-#    against its script;
+#    a typed sample under mypy and pyright, and the README's American accuracy
+#    table and report against their script and cache;
 #  - the C++ suites and the module built with Clang, whose results must equal
 #    the g++ module's bit for bit;
 #  - which exp, log and pow variant this machine runs;
