@@ -2,11 +2,19 @@
 // arguments, one rational function below 0.5, and from 0.5 to 110 thirteen
 // intervals on each of which erfc(z) = (Y + R(z - L)) * exp(-z*z) / z.
 // Every constant and every operation order below is part of the results.
+// The batches evaluate the same tables, lane by lane, in the same order.
 #include "normal_distribution.h"
 
+#include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstddef>
-#include <utility>
+#include <cstdint>
+
+#if defined(__x86_64__) && defined(__GNUC__)
+#define VELARIX_AVX512_LANES 1
+#include <immintrin.h>
+#endif
 
 namespace velarix {
 namespace {
@@ -23,33 +31,18 @@ constexpr double kUpperCutoff = 110.0;
 template <std::size_t Size>
 using Coefficients = std::array<double, Size>;
 
-// The number of coefficients up to the last nonzero one.
+// Horner's scheme from the highest coefficient down. Starting in the zero
+// padding gives the bits that starting at the last nonzero coefficient
+// would: for a finite x, 0 * x is a zero and a zero plus a nonzero
+// coefficient a is a itself, as is 0 * x + 0 a zero. Every x evaluated here
+// is finite.
 template <std::size_t Size>
-constexpr std::size_t significant_terms(const Coefficients<Size>& coefficients) {
-    std::size_t terms = Size;
-    while (terms > 1 && coefficients[terms - 1] == 0.0) {
-        --terms;
-    }
-    return terms;
-}
-
-// Horner's scheme from the highest of the first `Terms` coefficients down.
-// Starting at the last nonzero coefficient gives the bits that starting at
-// the padding would, since 0 * x + a is a itself for a finite x >= 0, and
-// saves the padding's steps on the chain of dependent operations.
-template <std::size_t Terms, std::size_t Size>
-double evaluate_leading_terms(const Coefficients<Size>& coefficients, double x) {
-    static_assert(Terms >= 1 && Terms <= Size);
-    double sum = coefficients[Terms - 1];
-    for (std::size_t power = Terms - 1; power-- > 0;) {
+double evaluate_polynomial(const Coefficients<Size>& coefficients, double x) {
+    double sum = coefficients[Size - 1];
+    for (std::size_t power = Size - 1; power-- > 0;) {
         sum = sum * x + coefficients[power];
     }
     return sum;
-}
-
-template <std::size_t Size>
-double evaluate_polynomial(const Coefficients<Size>& coefficients, double x) {
-    return evaluate_leading_terms<Size>(coefficients, x);
 }
 
 // erf(z) = z * 1.125 + z * P(z) / Q(z) for 1e-10 <= z < 0.5.
@@ -130,24 +123,6 @@ constexpr std::array<ErfcInterval, 13> kErfcIntervals = {{
      {1.0, 0.03753288463562937, 0.0004679195359746253, 1.9384703927584565e-06}},
 }};
 
-// R(x) = P(x) / Q(x) of one interval, with the degrees of its own polynomials.
-template <std::size_t Index>
-double interval_correction(double x) {
-    constexpr const ErfcInterval& interval = kErfcIntervals[Index];
-    return evaluate_leading_terms<significant_terms(interval.numerator)>(interval.numerator, x) /
-           evaluate_leading_terms<significant_terms(interval.denominator)>(interval.denominator, x);
-}
-
-using Correction = double (*)(double);
-
-template <std::size_t... Index>
-constexpr std::array<Correction, sizeof...(Index)> make_corrections(std::index_sequence<Index...>) {
-    return {interval_correction<Index>...};
-}
-
-constexpr std::array<Correction, kErfcIntervals.size()> kCorrections =
-    make_corrections(std::make_index_sequence<kErfcIntervals.size()>{});
-
 // The index of the interval whose [L, next L) holds z, for 0.5 <= z < 110. A
 // z equal to a bound belongs to the interval that starts there.
 std::size_t interval_holding(double z) {
@@ -175,7 +150,8 @@ inline double erf_nonnegative(double z, bool complement) {
         const std::size_t index = interval_holding(z);
         const ErfcInterval& interval = kErfcIntervals[index];
         const double x = z + (-interval.lower);
-        const double correction = kCorrections[index](x);
+        const double correction =
+            evaluate_polynomial(interval.numerator, x) / evaluate_polynomial(interval.denominator, x);
         const double scale = std::exp((-z) * z) / z;
         v = correction * scale + interval.offset * scale;
     } else if (z >= kUpperCutoff) {
@@ -200,6 +176,164 @@ inline double cdf_from_scaled_distance(double z) {
     return erf_rational(z, true) * 0.5;
 }
 
+#ifdef VELARIX_AVX512_LANES
+// The tables of the lanes: row 0 is the range below 0.5, rows 1 to 13 the
+// erfc intervals, so that a lane's row is the number of interval bounds at
+// or below its argument. Each coefficient is a column of 16 rows (two
+// registers of eight lanes; rows 14 and 15 are never chosen), from which one
+// permutation picks every lane's own coefficient. The polynomials are padded
+// with zeros to eight coefficients, which gives their bits (see
+// evaluate_polynomial). Row 0's -0.0 in place of -L keeps z + (-L) equal to
+// z, so that every lane evaluates its polynomials at its own x.
+constexpr std::size_t kLaneRows = 16;
+using LaneColumn = std::array<double, kLaneRows>;
+
+struct LaneTables {
+    LaneColumn minus_lower;
+    LaneColumn offset;
+    std::array<LaneColumn, 8> numerator;
+    std::array<LaneColumn, 8> denominator;
+};
+
+constexpr LaneTables make_lane_tables() {
+    LaneTables tables{};
+    tables.minus_lower[0] = -0.0;
+    for (std::size_t power = 0; power < 8; ++power) {
+        tables.numerator[power][0] = kSmallNumerator[power];
+        tables.denominator[power][0] = kSmallDenominator[power];
+    }
+    for (std::size_t index = 0; index < kErfcIntervals.size(); ++index) {
+        const ErfcInterval& interval = kErfcIntervals[index];
+        tables.minus_lower[index + 1] = -interval.lower;
+        tables.offset[index + 1] = interval.offset;
+        for (std::size_t power = 0; power < interval.numerator.size(); ++power) {
+            tables.numerator[power][index + 1] = interval.numerator[power];
+        }
+        for (std::size_t power = 0; power < interval.denominator.size(); ++power) {
+            tables.denominator[power][index + 1] = interval.denominator[power];
+        }
+    }
+    return tables;
+}
+
+alignas(64) constexpr LaneTables kLaneTables = make_lane_tables();
+
+#define VELARIX_AVX512 __attribute__((target("avx512f")))
+
+VELARIX_AVX512 inline __m512d lane_coefficient(const LaneColumn& column, __m512i row) {
+    return _mm512_permutex2var_pd(_mm512_load_pd(column.data()), row, _mm512_load_pd(column.data() + 8));
+}
+
+// evaluate_polynomial in each lane, on the lane's own row of the table.
+VELARIX_AVX512 inline __m512d lane_polynomial(const std::array<LaneColumn, 8>& columns, __m512i row, __m512d x) {
+    __m512d sum = lane_coefficient(columns[7], row);
+    for (std::size_t power = 7; power-- > 0;) {
+        sum = _mm512_add_pd(_mm512_mul_pd(sum, x), lane_coefficient(columns[power], row));
+    }
+    return sum;
+}
+
+VELARIX_AVX512 inline __m512d negated(__m512d v) {
+    return _mm512_castsi512_pd(_mm512_xor_si512(_mm512_castpd_si512(v), _mm512_set1_epi64(INT64_MIN)));
+}
+
+VELARIX_AVX512 inline __mmask8 compare(__m512d v, double bound, int predicate) {
+    return _mm512_cmp_pd_mask(v, _mm512_set1_pd(bound), predicate);
+}
+
+// standard_normal_cdf eight lanes at a time. Each lane computes what the
+// scalar code computes on its branch: both forms below 0.5, the interval
+// form and the exponential for the lanes from 0.5 to the cutoff, then the
+// reflections; the selects keep each lane's own branch. The exponentials are
+// the C runtime's, one scalar call per lane that needs one, as the scalar
+// code calls it.
+VELARIX_AVX512 void standard_normal_cdf_avx512(const double* x, double* values, std::size_t count) {
+    const __m512d zero = _mm512_setzero_pd();
+    const __m512d one = _mm512_set1_pd(1.0);
+    for (std::size_t first = 0; first < count; first += 8) {
+        const std::size_t lanes = std::min<std::size_t>(8, count - first);
+        const auto in_batch = static_cast<__mmask8>((1u << lanes) - 1u);
+        const __m512d argument = _mm512_maskz_loadu_pd(in_batch, x + first);
+        const __m512d z = _mm512_div_pd(_mm512_sub_pd(zero, argument), _mm512_set1_pd(1.0 * kSqrt2));
+
+        // The argument of erf_nonnegative: -z for z < 0; z itself for -0.0.
+        const __mmask8 negative = _mm512_cmp_pd_mask(z, zero, _CMP_LT_OQ);
+        const __m512d a = _mm512_mask_mov_pd(z, negative, negated(z));
+        const __mmask8 below_range = compare(a, kLowerRangeLimit, _CMP_LT_OQ);
+        const __mmask8 beyond_cutoff = compare(a, kUpperCutoff, _CMP_GE_OQ);
+        const auto in_intervals =
+            static_cast<__mmask8>(compare(a, kLowerRangeLimit, _CMP_GE_OQ) & ~beyond_cutoff & 0xFFu);
+
+        alignas(64) double exponent[8];
+        alignas(64) double exponential[8] = {};
+        _mm512_store_pd(exponent, _mm512_mul_pd(negated(a), a));
+        for (unsigned lane = 0; lane < 8; ++lane) {
+            if ((in_intervals >> lane) & 1u) {
+                exponential[lane] = std::exp(exponent[lane]);
+            }
+        }
+
+        __m512i row = _mm512_setzero_si512();
+        for (const ErfcInterval& interval : kErfcIntervals) {
+            row = _mm512_mask_add_epi64(row, compare(a, interval.lower, _CMP_GE_OQ), row, _mm512_set1_epi64(1));
+        }
+        const __m512d polynomial_x = _mm512_add_pd(a, lane_coefficient(kLaneTables.minus_lower, row));
+        const __m512d numerator = lane_polynomial(kLaneTables.numerator, row, polynomial_x);
+        const __m512d denominator = lane_polynomial(kLaneTables.denominator, row, polynomial_x);
+
+        // Below 0.5: erf(a), linear below the tiny limit.
+        const __m512d linear = _mm512_mul_pd(a, _mm512_set1_pd(1.125));
+        const __m512d rational_erf = _mm512_add_pd(linear, _mm512_div_pd(_mm512_mul_pd(a, numerator), denominator));
+        const __m512d tiny_erf = _mm512_add_pd(linear, _mm512_mul_pd(a, _mm512_set1_pd(kTinySlopeCorrection)));
+        const __m512d erf = _mm512_mask_mov_pd(rational_erf, compare(a, kTinyArgument, _CMP_LT_OQ), tiny_erf);
+
+        // From 0.5 on: erfc(a), zero from the cutoff on.
+        const __m512d scale = _mm512_div_pd(_mm512_load_pd(exponential), a);
+        const __m512d erfc_in_intervals =
+            _mm512_add_pd(_mm512_mul_pd(_mm512_div_pd(numerator, denominator), scale),
+                          _mm512_mul_pd(lane_coefficient(kLaneTables.offset, row), scale));
+        const __m512d erfc = _mm512_mask_mov_pd(erfc_in_intervals, beyond_cutoff, zero);
+
+        // erf_rational(z, true): for z >= 0, 1 - erf or erfc; for z < -0.5,
+        // 2 - erfc; for -0.5 < z < 0, erf + 1; for z = -0.5, (1 - erfc) + 1.
+        const __mmask8 far_negative = compare(z, -kLowerRangeLimit, _CMP_LT_OQ);
+        const auto near_negative = static_cast<__mmask8>(negative & ~far_negative & 0xFFu);
+        __m512d complement = _mm512_mask_blend_pd(below_range, erfc, _mm512_sub_pd(one, erf));
+        complement = _mm512_mask_mov_pd(complement, static_cast<__mmask8>(near_negative & below_range),
+                                        _mm512_add_pd(erf, one));
+        complement = _mm512_mask_mov_pd(complement, static_cast<__mmask8>(near_negative & ~below_range & 0xFFu),
+                                        _mm512_add_pd(_mm512_sub_pd(one, erfc), one));
+        complement = _mm512_mask_mov_pd(complement, far_negative, _mm512_sub_pd(_mm512_set1_pd(2.0), erfc));
+
+        // Infinities come out as the scalar code's early returns would give
+        // them (erfc is zero beyond the cutoff); NaN is z itself.
+        __m512d value = _mm512_mul_pd(complement, _mm512_set1_pd(0.5));
+        value = _mm512_mask_mov_pd(value, _mm512_cmp_pd_mask(z, z, _CMP_UNORD_Q), z);
+        _mm512_mask_storeu_pd(values + first, in_batch, value);
+    }
+}
+#endif
+
+bool cpu_has(NormalPath path) {
+    switch (path) {
+        case NormalPath::Scalar:
+            return true;
+        case NormalPath::Avx512:
+#ifdef VELARIX_AVX512_LANES
+            __builtin_cpu_init();
+            return __builtin_cpu_supports("avx512f");
+#else
+            return false;
+#endif
+    }
+    return false;
+}
+
+std::atomic<NormalPath>& chosen_path() {
+    static std::atomic<NormalPath> path{cpu_has(NormalPath::Avx512) ? NormalPath::Avx512 : NormalPath::Scalar};
+    return path;
+}
+
 }  // namespace
 
 // Negative arguments use the symmetries erf(-z) = -erf(z) and
@@ -221,6 +355,28 @@ double standard_normal_cdf(double x) { return cdf_from_scaled_distance((0.0 - x)
 
 double normal_cdf(double mean, double standard_deviation, double x) {
     return cdf_from_scaled_distance((mean - x) / (standard_deviation * kSqrt2));
+}
+
+bool normal_path_available(NormalPath path) { return cpu_has(path); }
+
+NormalPath active_normal_path() { return chosen_path().load(std::memory_order_relaxed); }
+
+void use_normal_path_for_testing(NormalPath path) { chosen_path().store(path, std::memory_order_relaxed); }
+
+void standard_normal_cdf_batch(const double* x, double* values, std::size_t count) {
+    standard_normal_cdf_batch(active_normal_path(), x, values, count);
+}
+
+void standard_normal_cdf_batch([[maybe_unused]] NormalPath path, const double* x, double* values, std::size_t count) {
+#ifdef VELARIX_AVX512_LANES
+    if (path == NormalPath::Avx512) {
+        standard_normal_cdf_avx512(x, values, count);
+        return;
+    }
+#endif
+    for (std::size_t i = 0; i < count; ++i) {
+        values[i] = standard_normal_cdf(x[i]);
+    }
 }
 
 }  // namespace velarix
