@@ -2,7 +2,9 @@
 // at bumped inputs; the dividend yield stays fixed, so a bump of r moves the
 // cost of carry with it. The bumps are not guarded: a zero spot makes the spot
 // step zero and delta and gamma NaN, as the formulas say. The spot-bumped
-// prices come from one AmericanAtSpot, which computes what they share once.
+// prices come from one AmericanAtSpot, which computes what they share once,
+// and the normal distributions of all the prices of one computation are
+// evaluated together.
 #include "american_greeks.h"
 
 #include "bjerksund_stensland.h"
@@ -18,15 +20,15 @@ constexpr double kRateStep = 0.0001;
 constexpr double kCentralDivisor = 0.0002;  // 2 x the absolute steps
 constexpr double kPercentagePoints = 100.0;
 
-// The option being differenced, with one price function per bumped input.
+// The option being differenced, with one pricer per bumped input.
 struct Bumps {
     double s, k, t, r, sigma, q;
     OptionType type;
 
     AmericanAtSpot at_any_spot() const { return AmericanAtSpot(k, t, r, sigma, q, type); }
-    PricingResult<double> at_time(double time) const { return american_value(s, k, time, r, sigma, q, type); }
-    PricingResult<double> at_volatility(double vol) const { return american_value(s, k, t, r, vol, q, type); }
-    PricingResult<double> at_rate(double rate) const { return american_value(s, k, t, rate, sigma, q, type); }
+    AmericanAtSpot at_time(double time) const { return AmericanAtSpot(k, time, r, sigma, q, type); }
+    AmericanAtSpot at_volatility(double vol) const { return AmericanAtSpot(k, t, r, vol, q, type); }
+    AmericanAtSpot at_rate(double rate) const { return AmericanAtSpot(k, t, rate, sigma, q, type); }
 
     double spot_step() const { return kRelativeSpotStep * s; }
 
@@ -50,53 +52,69 @@ PricingResult<double> am_delta(double s, double k, double t, double r, double si
     const Bumps option{s, k, t, r, sigma, q, type};
     const AmericanAtSpot price = option.at_any_spot();
     const double h = option.spot_step();
-    return delta_of(price(s + h), price(s - h), h);
+    const auto [up, down] = prices_together<2>({{{&price, s + h}, {&price, s - h}}});
+    return delta_of(up, down, h);
 }
 
 PricingResult<double> am_gamma(double s, double k, double t, double r, double sigma, double q, OptionType type) {
     const Bumps option{s, k, t, r, sigma, q, type};
     const AmericanAtSpot price = option.at_any_spot();
     const double h = option.spot_step();
-    return gamma_of(price(s + h), price(s), price(s - h), h);
+    const auto [up, centre, down] = prices_together<3>({{{&price, s + h}, {&price, s}, {&price, s - h}}});
+    return gamma_of(up, centre, down, h);
 }
 
 PricingResult<double> am_theta(double s, double k, double t, double r, double sigma, double q, OptionType type) {
     const Bumps option{s, k, t, r, sigma, q, type};
-    return combine_results(theta_of, option.at_time(option.time_a_day_later()), option.at_time(t));
+    const AmericanAtSpot later = option.at_time(option.time_a_day_later());
+    const AmericanAtSpot now = option.at_time(t);
+    const auto [later_price, now_price] = prices_together<2>({{{&later, s}, {&now, s}}});
+    return theta_of(later_price, now_price);
 }
 
 PricingResult<double> am_vega(double s, double k, double t, double r, double sigma, double q, OptionType type) {
     const Bumps option{s, k, t, r, sigma, q, type};
-    return combine_results(vega_of, option.at_volatility(sigma + kVolatilityStep),
-                           option.at_volatility(sigma - kVolatilityStep));
+    const AmericanAtSpot up = option.at_volatility(sigma + kVolatilityStep);
+    const AmericanAtSpot down = option.at_volatility(sigma - kVolatilityStep);
+    const auto [up_price, down_price] = prices_together<2>({{{&up, s}, {&down, s}}});
+    return vega_of(up_price, down_price);
 }
 
 PricingResult<double> am_rho(double s, double k, double t, double r, double sigma, double q, OptionType type) {
     const Bumps option{s, k, t, r, sigma, q, type};
-    return combine_results(rho_of, option.at_rate(r + kRateStep), option.at_rate(r - kRateStep));
+    const AmericanAtSpot up = option.at_rate(r + kRateStep);
+    const AmericanAtSpot down = option.at_rate(r - kRateStep);
+    const auto [up_price, down_price] = prices_together<2>({{{&up, s}, {&down, s}}});
+    return rho_of(up_price, down_price);
 }
 
 PricingResult<Greeks> am_greeks(double s, double k, double t, double r, double sigma, double q, OptionType type) {
-    // Eight distinct prices; the unbumped one serves both gamma and theta.
+    // Eight distinct prices, their 208 values of N evaluated together; the
+    // unbumped one serves both gamma and theta.
     const Bumps option{s, k, t, r, sigma, q, type};
     const AmericanAtSpot price = option.at_any_spot();
+    const AmericanAtSpot later = option.at_time(option.time_a_day_later());
+    const AmericanAtSpot vol_up = option.at_volatility(sigma + kVolatilityStep);
+    const AmericanAtSpot vol_down = option.at_volatility(sigma - kVolatilityStep);
+    const AmericanAtSpot rate_up = option.at_rate(r + kRateStep);
+    const AmericanAtSpot rate_down = option.at_rate(r - kRateStep);
     const double h = option.spot_step();
-    const double spot_up = price(s + h);
-    const double centre = price(s);
-    const double spot_down = price(s - h);
-    return combine_results(
-        [&](double later, double vol_up, double vol_down, double rate_up, double rate_down) {
-            return Greeks{
-                delta_of(spot_up, spot_down, h),
-                gamma_of(spot_up, centre, spot_down, h),
-                theta_of(later, centre),
-                vega_of(vol_up, vol_down),
-                rho_of(rate_up, rate_down),
-            };
-        },
-        option.at_time(option.time_a_day_later()),
-        option.at_volatility(sigma + kVolatilityStep), option.at_volatility(sigma - kVolatilityStep),
-        option.at_rate(r + kRateStep), option.at_rate(r - kRateStep));
+    const auto [spot_up, centre, spot_down, later_price, vol_up_price, vol_down_price, rate_up_price,
+                rate_down_price] = prices_together<8>({{{&price, s + h},
+                                                        {&price, s},
+                                                        {&price, s - h},
+                                                        {&later, s},
+                                                        {&vol_up, s},
+                                                        {&vol_down, s},
+                                                        {&rate_up, s},
+                                                        {&rate_down, s}}});
+    return Greeks{
+        delta_of(spot_up, spot_down, h),
+        gamma_of(spot_up, centre, spot_down, h),
+        theta_of(later_price, centre),
+        vega_of(vol_up_price, vol_down_price),
+        rho_of(rate_up_price, rate_down_price),
+    };
 }
 
 }  // namespace velarix

@@ -30,12 +30,16 @@ constexpr std::size_t kZero = 2;
 double positive_part(double payoff) { return payoff > 0.0 ? payoff : 0.0; }  // a NaN payoff gives 0
 
 // E = S e^((b - r) T) N(d1) - K e^(-r T) N(d2), with the horizon's
-// sigma sqrt T, e^((b - r) T), e^(-r T) and (b + sigma^2 / 2) T.
-double european_call(const HorizonTerms& whole_life, double S, double K, double log_spot_over_strike) {
+// sigma sqrt T, e^((b - r) T), e^(-r T) and (b + sigma^2 / 2) T: the
+// arguments d1 and d2, then the value from N(d1) and N(d2).
+void european_call_arguments(const HorizonTerms& whole_life, double log_spot_over_strike, double* arguments) {
     const double d1 = (log_spot_over_strike + whole_life.drift[kOne]) / whole_life.sigma_sqrt_tau;
-    const double d2 = d1 - whole_life.sigma_sqrt_tau;
-    return (S * whole_life.growth[kOne]) * standard_normal_cdf(d1) -
-           (K * whole_life.growth[kZero]) * standard_normal_cdf(d2);
+    arguments[0] = d1;
+    arguments[1] = d1 - whole_life.sigma_sqrt_tau;
+}
+
+double european_call(const HorizonTerms& whole_life, double S, double K, const double* normal_values) {
+    return (S * whole_life.growth[kOne]) * normal_values[0] - (K * whole_life.growth[kZero]) * normal_values[1];
 }
 
 HorizonTerms horizon(double tau, double sigma) {
@@ -46,6 +50,16 @@ HorizonTerms horizon(double tau, double sigma) {
     return terms;
 }
 
+// e^lambda of the exponents 1 and 0, and the drift of exponent 1: what the
+// European value needs, set once for the whole life whether or not the
+// early-exercise terms follow.
+void set_simple_exponents(HorizonTerms& terms, double r, double b, double sigma2) {
+    const double tau = terms.tau;
+    terms.growth[kOne] = std::exp((b - r) * tau);
+    terms.growth[kZero] = std::exp((-r) * tau);
+    terms.drift[kOne] = (b + (1.0 - 0.5) * sigma2) * tau;
+}
+
 // Trigger price I(tau) = B0 + (B_inf - B0) (1 - e^h(tau)),
 // h(tau) = -(b tau + 2 sigma sqrt tau) B0 / (B_inf - B0).
 double trigger(const CallCarry& carry, const HorizonTerms& horizon, double b_zero, double b_infinity) {
@@ -54,43 +68,58 @@ double trigger(const CallCarry& carry, const HorizonTerms& horizon, double b_zer
     return b_zero + (b_infinity - b_zero) * (1.0 - std::exp(h));
 }
 
-// What the terms share at one spot S.
-struct SpotTerms {
-    double S;
-    double s_power_beta;                     // S^beta
-    std::array<double, 3> log_spot_over;     // ln(S/H) for H = I1, I2, K
-    std::array<double, 3> barrier_power;     // (I1/S)^kappa per exponent
-    std::array<double, 2> barrier_shift;     // 2 ln(I1/S) / (sigma sqrt tau) per horizon
-};
-
 enum Level : std::size_t { kLevelI1 = 0, kLevelI2 = 1, kLevelK = 2 };
+constexpr std::size_t kFirstPeriod = 0;
+constexpr std::size_t kWholeLife = 1;
 
-// N(d) - (I1/S)^kappa N(d - 2 ln(I1/S) / (sigma sqrt tau)), with
-// d = -(ln(S/H) + (b + (gamma - 1/2) sigma^2) tau) / (sigma sqrt tau).
-double bracket(const HorizonTerms& horizon, std::size_t horizon_index, std::size_t exponent, Level level,
-               const SpotTerms& spot) {
-    const double d = (-(spot.log_spot_over[level] + horizon.drift[exponent])) / horizon.sigma_sqrt_tau;
-    return standard_normal_cdf(d) -
-           spot.barrier_power[exponent] * standard_normal_cdf(d - spot.barrier_shift[horizon_index]);
+// The twelve terms in the order of the sum, each phi(S, tau, gamma, H, I1).
+struct Term {
+    std::size_t horizon;  // kFirstPeriod (tau = t1) or kWholeLife (tau = T)
+    std::size_t exponent;
+    Level level;
+};
+constexpr std::array<Term, 12> kTerms = {{
+    {kFirstPeriod, kBeta, kLevelI1},
+    {kFirstPeriod, kBeta, kLevelI2},
+    {kFirstPeriod, kOne, kLevelI2},
+    {kFirstPeriod, kOne, kLevelK},
+    {kFirstPeriod, kZero, kLevelI2},
+    {kFirstPeriod, kZero, kLevelK},
+    {kWholeLife, kBeta, kLevelI2},
+    {kWholeLife, kBeta, kLevelI1},
+    {kWholeLife, kOne, kLevelI1},
+    {kWholeLife, kOne, kLevelI2},
+    {kWholeLife, kZero, kLevelI1},
+    {kWholeLife, kZero, kLevelI2},
+}};
+constexpr std::size_t kEuropeanArguments = 2 * kTerms.size();
+
+const HorizonTerms& horizon_of(const CallCarry& carry, const Term& term) {
+    return term.horizon == kFirstPeriod ? carry.first_period : carry.whole_life;
+}
+
+// The bracket N(d) - (I1/S)^kappa N(d - 2 ln(I1/S) / (sigma sqrt tau)) needs N
+// at d = -(ln(S/H) + (b + (gamma - 1/2) sigma^2) tau) / (sigma sqrt tau) and
+// at d shifted.
+void term_arguments(const HorizonTerms& horizon, const Term& term, const SpotTerms& spot, double* arguments) {
+    const double d = (-(spot.log_spot_over[term.level] + horizon.drift[term.exponent])) / horizon.sigma_sqrt_tau;
+    arguments[0] = d;
+    arguments[1] = d - spot.barrier_shift[term.horizon];
 }
 
 // phi for gamma = beta, 1 and 0: e^lambda S^beta, e^lambda S and e^lambda
-// times the bracket.
-double phi(const HorizonTerms& horizon, std::size_t horizon_index, std::size_t exponent, Level level,
-           const SpotTerms& spot) {
-    const double value = bracket(horizon, horizon_index, exponent, level, spot);
-    switch (exponent) {
+// times the bracket, from the bracket's two values of N.
+double phi(const HorizonTerms& horizon, const Term& term, const SpotTerms& spot, const double* normal_values) {
+    const double bracket = normal_values[0] - spot.barrier_power[term.exponent] * normal_values[1];
+    switch (term.exponent) {
         case kBeta:
-            return (horizon.growth[kBeta] * spot.s_power_beta) * value;
+            return (horizon.growth[kBeta] * spot.s_power_beta) * bracket;
         case kOne:
-            return (horizon.growth[kOne] * spot.S) * value;
+            return (horizon.growth[kOne] * spot.S) * bracket;
         default:
-            return horizon.growth[kZero] * value;
+            return horizon.growth[kZero] * bracket;
     }
 }
-
-constexpr std::size_t kFirstPeriod = 0;
-constexpr std::size_t kWholeLife = 1;
 
 }  // namespace
 
@@ -106,9 +135,7 @@ CallCarry call_carry(double T, double r, double b, double sigma) {
     }
     const double sigma2 = sigma * sigma;
     carry.whole_life = horizon(T, sigma);
-    carry.whole_life.growth[kOne] = std::exp((b - r) * T);
-    carry.whole_life.growth[kZero] = std::exp((-r) * T);
-    carry.whole_life.drift[kOne] = (b + (1.0 - 0.5) * sigma2) * T;
+    set_simple_exponents(carry.whole_life, r, b, sigma2);
     if (b >= r) {  // never optimal to exercise early
         carry.regime = CallCarry::Regime::European;
         return carry;
@@ -125,11 +152,12 @@ CallCarry call_carry(double T, double r, double b, double sigma) {
     // and 0 the simplified forms (b - r) tau and -r tau.
     const double beta_rate = (-r + beta * b) + ((0.5 * beta) * (beta - 1.0)) * sigma2;
     carry.first_period = horizon(kGoldenFraction * T, sigma);
+    set_simple_exponents(carry.first_period, r, b, sigma2);
     for (HorizonTerms* terms : {&carry.first_period, &carry.whole_life}) {
         const double tau = terms->tau;
-        terms->growth = {std::exp(beta_rate * tau), std::exp((b - r) * tau), std::exp((-r) * tau)};
-        terms->drift = {(b + (beta - 0.5) * sigma2) * tau, (b + (1.0 - 0.5) * sigma2) * tau,
-                        (b + (0.0 - 0.5) * sigma2) * tau};
+        terms->growth[kBeta] = std::exp(beta_rate * tau);
+        terms->drift[kBeta] = (b + (beta - 0.5) * sigma2) * tau;
+        terms->drift[kZero] = (b + (0.0 - 0.5) * sigma2) * tau;
     }
     return carry;
 }
@@ -151,52 +179,79 @@ CallBoundary call_boundary(const CallCarry& carry, double K) {
     return boundary;
 }
 
-double bjerksund_stensland_call(const CallCarry& carry, const CallBoundary& boundary, double S) {
+PendingCall begin_call(const CallCarry& carry, const CallBoundary& boundary, double S, double* normal_arguments) {
+    PendingCall pending{};
+    pending.spot.S = S;
     const double K = boundary.K;
     switch (carry.regime) {
         case CallCarry::Regime::Expired:
-            return positive_part(S - K);
+            pending.stage = PendingCall::Stage::Settled;
+            pending.settled_value = positive_part(S - K);
+            return pending;
         case CallCarry::Regime::European:
-            return european_call(carry.whole_life, S, K, std::log(S / K));
+            pending.stage = PendingCall::Stage::European;
+            pending.normal_count = 2;
+            european_call_arguments(carry.whole_life, std::log(S / K), normal_arguments);
+            return pending;
         case CallCarry::Regime::EarlyExercise:
             break;
     }
-    const double i1 = boundary.i1;
-    const double i2 = boundary.i2;
-    if (S >= i2) {  // immediate exercise, no floor; a NaN S or I2 does not take this branch
-        return S - K;
+    if (S >= boundary.i2) {  // immediate exercise, no floor; a NaN S or I2 does not take this branch
+        pending.stage = PendingCall::Stage::Settled;
+        pending.settled_value = S - K;
+        return pending;
     }
+    pending.stage = PendingCall::Stage::EarlyExercise;
+    pending.normal_count = kNormalArgumentsPerPrice;
 
-    const double barrier_ratio = i1 / S;
+    const double barrier_ratio = boundary.i1 / S;
     const double log_barrier_ratio = std::log(barrier_ratio);
-    SpotTerms spot{};
-    spot.S = S;
+    SpotTerms& spot = pending.spot;
     spot.s_power_beta = std::pow(S, carry.beta);
-    spot.log_spot_over = {std::log(S / i1), std::log(S / i2), std::log(S / K)};
+    spot.log_spot_over = {std::log(S / boundary.i1), std::log(S / boundary.i2), std::log(S / K)};
     for (std::size_t exponent : {kBeta, kOne, kZero}) {
         spot.barrier_power[exponent] = std::pow(barrier_ratio, carry.kappa[exponent]);
     }
     spot.barrier_shift = {(2.0 * log_barrier_ratio) / carry.first_period.sigma_sqrt_tau,
                           (2.0 * log_barrier_ratio) / carry.whole_life.sigma_sqrt_tau};
+    for (std::size_t index = 0; index < kTerms.size(); ++index) {
+        term_arguments(horizon_of(carry, kTerms[index]), kTerms[index], spot, normal_arguments + 2 * index);
+    }
+    european_call_arguments(carry.whole_life, spot.log_spot_over[kLevelK], normal_arguments + kEuropeanArguments);
+    return pending;
+}
 
-    const HorizonTerms& t1 = carry.first_period;
-    const HorizonTerms& T = carry.whole_life;
+double finish_call(const CallCarry& carry, const CallBoundary& boundary, const PendingCall& pending,
+                   const double* normal_values) {
+    const double K = boundary.K;
+    const SpotTerms& spot = pending.spot;
+    switch (pending.stage) {
+        case PendingCall::Stage::Settled:
+            return pending.settled_value;
+        case PendingCall::Stage::European:
+            return european_call(carry.whole_life, spot.S, K, normal_values);
+        case PendingCall::Stage::EarlyExercise:
+            break;
+    }
+    const auto term = [&](std::size_t index) {
+        return phi(horizon_of(carry, kTerms[index]), kTerms[index], spot, normal_values + 2 * index);
+    };
     const double alpha1 = boundary.alpha1;
     const double alpha2 = boundary.alpha2;
-    double v = alpha1 * phi(t1, kFirstPeriod, kBeta, kLevelI1, spot);
-    v = v - alpha1 * phi(t1, kFirstPeriod, kBeta, kLevelI2, spot);
-    v = v + phi(t1, kFirstPeriod, kOne, kLevelI2, spot);
-    v = v - phi(t1, kFirstPeriod, kOne, kLevelK, spot);
-    v = v - K * phi(t1, kFirstPeriod, kZero, kLevelI2, spot);
-    v = v + K * phi(t1, kFirstPeriod, kZero, kLevelK, spot);
-    v = v + alpha2 * phi(T, kWholeLife, kBeta, kLevelI2, spot);
-    v = v - alpha2 * phi(T, kWholeLife, kBeta, kLevelI1, spot);
-    v = v + phi(T, kWholeLife, kOne, kLevelI1, spot);
-    v = v - phi(T, kWholeLife, kOne, kLevelI2, spot);
-    v = v - K * phi(T, kWholeLife, kZero, kLevelI1, spot);
-    v = v + K * phi(T, kWholeLife, kZero, kLevelI2, spot);
+    double v = alpha1 * term(0);
+    v = v - alpha1 * term(1);
+    v = v + term(2);
+    v = v - term(3);
+    v = v - K * term(4);
+    v = v + K * term(5);
+    v = v + alpha2 * term(6);
+    v = v - alpha2 * term(7);
+    v = v + term(8);
+    v = v - term(9);
+    v = v - K * term(10);
+    v = v + K * term(11);
 
-    const double e = european_call(T, S, K, spot.log_spot_over[kLevelK]);
+    const double e = european_call(carry.whole_life, spot.S, K, normal_values + kEuropeanArguments);
     if (std::isnan(v)) {
         return e;
     }
@@ -204,6 +259,14 @@ double bjerksund_stensland_call(const CallCarry& carry, const CallBoundary& boun
         return v;
     }
     return e > v ? e : v;
+}
+
+double bjerksund_stensland_call(const CallCarry& carry, const CallBoundary& boundary, double S) {
+    std::array<double, kNormalArgumentsPerPrice> arguments;
+    std::array<double, kNormalArgumentsPerPrice> values;
+    const PendingCall pending = begin_call(carry, boundary, S, arguments.data());
+    standard_normal_cdf_batch(arguments.data(), values.data(), pending.normal_count);
+    return finish_call(carry, boundary, pending, values.data());
 }
 
 double bjerksund_stensland_call(double S, double K, double T, double r, double b, double sigma) {
@@ -224,18 +287,26 @@ AmericanAtSpot::AmericanAtSpot(double k, double t, double r, double sigma, doubl
     }
 }
 
-double AmericanAtSpot::operator()(double s) const {
-    double core;
-    double intrinsic;
+PendingAmerican AmericanAtSpot::begin(double s, double* normal_arguments) const {
+    PendingAmerican pending{};
+    pending.s = s;
     if (type_ == OptionType::Call) {
-        core = bjerksund_stensland_call(carry_, call_boundary_, s);
-        intrinsic = positive_part(s - k_);
+        pending.boundary = call_boundary_;
+        pending.call = begin_call(carry_, pending.boundary, s, normal_arguments);
     } else {
-        core = bjerksund_stensland_call(carry_, call_boundary(carry_, s), k_);
-        intrinsic = positive_part(k_ - s);
+        pending.boundary = call_boundary(carry_, s);
+        pending.call = begin_call(carry_, pending.boundary, k_, normal_arguments);
     }
+    return pending;
+}
+
+double AmericanAtSpot::finish(const PendingAmerican& pending, const double* normal_values) const {
+    const double core = finish_call(carry_, pending.boundary, pending.call, normal_values);
+    const double intrinsic = type_ == OptionType::Call ? positive_part(pending.s - k_) : positive_part(k_ - pending.s);
     return core > intrinsic ? core : intrinsic;  // a NaN core value gives the intrinsic value
 }
+
+double AmericanAtSpot::operator()(double s) const { return prices_together<1>({{{this, s}}})[0]; }
 
 PricingResult<double> american_value(double s, double k, double t, double r, double sigma, double q, OptionType type) {
     return AmericanAtSpot(k, t, r, sigma, q, type)(s);

@@ -8,10 +8,18 @@
 // what does not depend on the spot once: `CallCarry` depends on time, rate,
 // carry and volatility; `CallBoundary` adds the strike; the value at a spot
 // needs both.
+//
+// A value at one spot is computed in two steps around its 26 values of the
+// normal distribution function N: the first writes their arguments, the
+// second combines their values, so that the N of several prices (the eight
+// of am_greeks) are evaluated together in one batch, in SIMD lanes where the
+// CPU has them, with the bits of N evaluated one by one.
 #pragma once
 
 #include <array>
+#include <cstddef>
 
+#include "normal_distribution.h"
 #include "option_inputs.h"
 
 namespace velarix {
@@ -46,13 +54,48 @@ struct CallBoundary {
     double alpha1, alpha2;
 };
 
+// What the terms share at one spot S.
+struct SpotTerms {
+    double S;
+    double s_power_beta;                  // S^beta
+    std::array<double, 3> log_spot_over;  // ln(S/H) for H = I1, I2, K
+    std::array<double, 3> barrier_power;  // (I1/S)^kappa per exponent
+    std::array<double, 2> barrier_shift;  // 2 ln(I1/S) / (sigma sqrt tau) per horizon
+};
+
+// The most values of N one price needs: two for each of the twelve
+// early-exercise terms and two for the European value.
+inline constexpr std::size_t kNormalArgumentsPerPrice = 26;
+
+// A call value at one spot whose values of N are still to be evaluated.
+struct PendingCall {
+    enum class Stage { Settled, European, EarlyExercise };
+    Stage stage;
+    double settled_value;       // Settled: the value, which needs no N
+    std::size_t normal_count;   // the arguments of N written: 0, 2 or 26
+    SpotTerms spot;             // European: the spot only
+};
+
 CallCarry call_carry(double T, double r, double b, double sigma);
 // Meaningful on the early-exercise path only; the strike is kept on every path.
 CallBoundary call_boundary(const CallCarry& carry, double K);
+// The call value at S in two steps: begin_call writes the arguments of N
+// to normal_arguments (room for kNormalArgumentsPerPrice), and finish_call
+// takes their values, in the same order.
+PendingCall begin_call(const CallCarry& carry, const CallBoundary& boundary, double S, double* normal_arguments);
+double finish_call(const CallCarry& carry, const CallBoundary& boundary, const PendingCall& pending,
+                   const double* normal_values);
 double bjerksund_stensland_call(const CallCarry& carry, const CallBoundary& boundary, double S);
 
 // American call on spot S with strike K, time T, rate r, carry b, volatility sigma.
 double bjerksund_stensland_call(double S, double K, double T, double r, double b, double sigma);
+
+// An American price at one spot, up to its values of N.
+struct PendingAmerican {
+    double s;
+    CallBoundary boundary;  // of the call behind it: a put's depends on its spot
+    PendingCall call;
+};
 
 // One American option priced at any number of spots. For a call everything
 // but the spot is computed once; for a put, whose transformation turns the
@@ -62,12 +105,43 @@ public:
     AmericanAtSpot(double k, double t, double r, double sigma, double q, OptionType type);
     double operator()(double s) const;
 
+    // The price at s in two steps, as begin_call and finish_call.
+    PendingAmerican begin(double s, double* normal_arguments) const;
+    double finish(const PendingAmerican& pending, const double* normal_values) const;
+
 private:
     double k_;
     OptionType type_;
     CallCarry carry_;
     CallBoundary call_boundary_;  // calls only
 };
+
+// Prices of one or several options at one or several spots, with every value
+// of N they need evaluated in one batch.
+struct PriceRequest {
+    const AmericanAtSpot* option;
+    double s;
+};
+
+template <std::size_t Count>
+std::array<double, Count> prices_together(const std::array<PriceRequest, Count>& requests) {
+    std::array<double, Count * kNormalArgumentsPerPrice> arguments;
+    std::array<double, Count * kNormalArgumentsPerPrice> values;
+    std::array<PendingAmerican, Count> pending;
+    std::array<std::size_t, Count> first_argument;
+    std::size_t count = 0;
+    for (std::size_t i = 0; i < Count; ++i) {
+        first_argument[i] = count;
+        pending[i] = requests[i].option->begin(requests[i].s, arguments.data() + count);
+        count += pending[i].call.normal_count;
+    }
+    standard_normal_cdf_batch(arguments.data(), values.data(), count);
+    std::array<double, Count> prices;
+    for (std::size_t i = 0; i < Count; ++i) {
+        prices[i] = requests[i].option->finish(pending[i], values.data() + first_argument[i]);
+    }
+    return prices;
+}
 
 // The price behind am_price and every American Greek.
 PricingResult<double> american_value(double s, double k, double t, double r, double sigma, double q, OptionType type);
