@@ -1,7 +1,9 @@
 // The pricing core alone, without Python: each computation behind a module
 // function on the inputs the Python benchmark uses, and, as the "before" of
 // the shared-term work, the American price transcribed term by term and
-// am_greeks assembled from eight such independent prices.
+// am_greeks assembled from eight such independent prices; and the American
+// price and Greeks on each path of the batched normal distribution this CPU
+// offers, the path forced for the run.
 #include <benchmark/benchmark.h>
 
 #include <array>
@@ -86,6 +88,14 @@ void term_by_term_greeks(benchmark::State& state, OptionType type) {
     }
 }
 
+template <auto Computation>
+void on_normal_path(benchmark::State& state, velarix::NormalPath path, OptionType type) {
+    const velarix::NormalPath chosen = velarix::active_normal_path();
+    velarix::use_normal_path_for_testing(path);
+    with_option_type<Computation>(state, type);
+    velarix::use_normal_path_for_testing(chosen);
+}
+
 // am_greeks in units of am_price: batches of each run in turn and are timed
 // apart, so that a slow spell of the machine slows both alike and the ratio
 // stays put even when the times move.
@@ -137,7 +147,17 @@ int main(int argc, char** argv) {
         benchmark::RegisterBenchmark(("before/am_price" + suffix).c_str(), term_by_term_price, type);
         benchmark::RegisterBenchmark(("before/am_greeks" + suffix).c_str(), term_by_term_greeks, type);
         benchmark::RegisterBenchmark(("am_greeks_in_prices" + suffix).c_str(), greeks_in_prices, type);
+        for (const velarix::NormalPath path : {velarix::NormalPath::Scalar, velarix::NormalPath::Avx512}) {
+            if (velarix::normal_path_available(path)) {
+                const std::string prefix = std::string("path/") + velarix::normal_path_name(path) + "/";
+                benchmark::RegisterBenchmark((prefix + "am_price" + suffix).c_str(),
+                                             on_normal_path<velarix::am_price>, path, type);
+                benchmark::RegisterBenchmark((prefix + "am_greeks" + suffix).c_str(),
+                                             on_normal_path<velarix::am_greeks>, path, type);
+            }
+        }
     }
+    benchmark::AddCustomContext("normal_path", velarix::normal_path_name(velarix::active_normal_path()));
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

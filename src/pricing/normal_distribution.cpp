@@ -241,75 +241,129 @@ VELARIX_AVX512 inline __mmask8 compare(__m512d v, double bound, int predicate) {
     return _mm512_cmp_pd_mask(v, _mm512_set1_pd(bound), predicate);
 }
 
-// standard_normal_cdf eight lanes at a time. Each lane computes what the
-// scalar code computes on its branch: both forms below 0.5, the interval
-// form and the exponential for the lanes from 0.5 to the cutoff, then the
-// reflections; the selects keep each lane's own branch. The exponentials are
-// the C runtime's, one scalar call per lane that needs one, as the scalar
-// code calls it.
-VELARIX_AVX512 void standard_normal_cdf_avx512(const double* x, double* values, std::size_t count) {
+// The scaled argument z of eight values, and erf_nonnegative's argument a:
+// -z for z < 0, z itself otherwise (-0.0 included).
+struct LaneArguments {
+    __m512d z;
+    __m512d a;
+    __mmask8 negative;
+};
+
+VELARIX_AVX512 inline __m512d scaled_arguments(const double* x, __mmask8 in_batch) {
+    const __m512d argument = _mm512_maskz_loadu_pd(in_batch, x);
+    return _mm512_div_pd(_mm512_sub_pd(_mm512_setzero_pd(), argument), _mm512_set1_pd(1.0 * kSqrt2));
+}
+
+VELARIX_AVX512 inline LaneArguments lane_arguments(__m512d z) {
+    const __mmask8 negative = _mm512_cmp_pd_mask(z, _mm512_setzero_pd(), _CMP_LT_OQ);
+    return {z, _mm512_mask_mov_pd(z, negative, negated(z)), negative};
+}
+
+// The lanes whose a lies in the erfc intervals, from 0.5 up to the cutoff:
+// the ones that need an exponential.
+VELARIX_AVX512 inline __mmask8 in_erfc_intervals(__m512d a) {
+    return static_cast<__mmask8>(compare(a, kLowerRangeLimit, _CMP_GE_OQ) &
+                                 compare(a, kUpperCutoff, _CMP_LT_OQ));
+}
+
+// standard_normal_cdf of eight values, given exp(-a*a) in the lanes of the
+// erfc intervals. Each lane computes what the scalar code computes on its
+// branch: both forms below 0.5 and the interval form, then the reflections;
+// the selects keep each lane's own branch.
+VELARIX_AVX512 inline __m512d lane_values(const LaneArguments& lanes, __m512d exponential) {
     const __m512d zero = _mm512_setzero_pd();
     const __m512d one = _mm512_set1_pd(1.0);
-    for (std::size_t first = 0; first < count; first += 8) {
-        const std::size_t lanes = std::min<std::size_t>(8, count - first);
-        const auto in_batch = static_cast<__mmask8>((1u << lanes) - 1u);
-        const __m512d argument = _mm512_maskz_loadu_pd(in_batch, x + first);
-        const __m512d z = _mm512_div_pd(_mm512_sub_pd(zero, argument), _mm512_set1_pd(1.0 * kSqrt2));
+    const __m512d a = lanes.a;
+    const __mmask8 below_range = compare(a, kLowerRangeLimit, _CMP_LT_OQ);
+    const __mmask8 beyond_cutoff = compare(a, kUpperCutoff, _CMP_GE_OQ);
 
-        // The argument of erf_nonnegative: -z for z < 0; z itself for -0.0.
-        const __mmask8 negative = _mm512_cmp_pd_mask(z, zero, _CMP_LT_OQ);
-        const __m512d a = _mm512_mask_mov_pd(z, negative, negated(z));
-        const __mmask8 below_range = compare(a, kLowerRangeLimit, _CMP_LT_OQ);
-        const __mmask8 beyond_cutoff = compare(a, kUpperCutoff, _CMP_GE_OQ);
-        const auto in_intervals =
-            static_cast<__mmask8>(compare(a, kLowerRangeLimit, _CMP_GE_OQ) & ~beyond_cutoff & 0xFFu);
+    // The row counts the bounds at or below a, in two independent sums.
+    __m512i lower_bounds = _mm512_setzero_si512();
+    __m512i upper_bounds = _mm512_setzero_si512();
+    for (std::size_t index = 0; index < kErfcIntervals.size(); ++index) {
+        __m512i& bounds = index < kErfcIntervals.size() / 2 ? lower_bounds : upper_bounds;
+        bounds = _mm512_mask_add_epi64(bounds, compare(a, kErfcIntervals[index].lower, _CMP_GE_OQ), bounds,
+                                       _mm512_set1_epi64(1));
+    }
+    const __m512i row = _mm512_add_epi64(lower_bounds, upper_bounds);
+    const __m512d polynomial_x = _mm512_add_pd(a, lane_coefficient(kLaneTables.minus_lower, row));
+    const __m512d numerator = lane_polynomial(kLaneTables.numerator, row, polynomial_x);
+    const __m512d denominator = lane_polynomial(kLaneTables.denominator, row, polynomial_x);
 
-        alignas(64) double exponent[8];
-        alignas(64) double exponential[8] = {};
-        _mm512_store_pd(exponent, _mm512_mul_pd(negated(a), a));
-        for (unsigned lane = 0; lane < 8; ++lane) {
-            if ((in_intervals >> lane) & 1u) {
-                exponential[lane] = std::exp(exponent[lane]);
-            }
+    // One division serves both forms: (a P) / Q below 0.5, P / Q from 0.5 on.
+    const __m512d quotient =
+        _mm512_div_pd(_mm512_mask_mul_pd(numerator, below_range, a, numerator), denominator);
+
+    // Below 0.5: erf(a), linear below the tiny limit.
+    const __m512d linear = _mm512_mul_pd(a, _mm512_set1_pd(1.125));
+    const __m512d rational_erf = _mm512_add_pd(linear, quotient);
+    const __m512d tiny_erf = _mm512_add_pd(linear, _mm512_mul_pd(a, _mm512_set1_pd(kTinySlopeCorrection)));
+    const __m512d erf = _mm512_mask_mov_pd(rational_erf, compare(a, kTinyArgument, _CMP_LT_OQ), tiny_erf);
+
+    // From 0.5 on: erfc(a), zero from the cutoff on.
+    const __m512d scale = _mm512_div_pd(exponential, a);
+    const __m512d erfc_in_intervals = _mm512_add_pd(
+        _mm512_mul_pd(quotient, scale), _mm512_mul_pd(lane_coefficient(kLaneTables.offset, row), scale));
+    const __m512d erfc = _mm512_mask_mov_pd(erfc_in_intervals, beyond_cutoff, zero);
+
+    // erf_rational(z, true): for z >= 0, 1 - erf or erfc; for z < -0.5,
+    // 2 - erfc; for -0.5 < z < 0, erf + 1; for z = -0.5, (1 - erfc) + 1.
+    const __mmask8 far_negative = compare(lanes.z, -kLowerRangeLimit, _CMP_LT_OQ);
+    const auto near_negative = static_cast<__mmask8>(lanes.negative & ~far_negative & 0xFFu);
+    __m512d complement = _mm512_mask_blend_pd(below_range, erfc, _mm512_sub_pd(one, erf));
+    complement = _mm512_mask_mov_pd(complement, static_cast<__mmask8>(near_negative & below_range),
+                                    _mm512_add_pd(erf, one));
+    complement = _mm512_mask_mov_pd(complement, static_cast<__mmask8>(near_negative & ~below_range & 0xFFu),
+                                    _mm512_add_pd(_mm512_sub_pd(one, erfc), one));
+    complement = _mm512_mask_mov_pd(complement, far_negative, _mm512_sub_pd(_mm512_set1_pd(2.0), erfc));
+
+    // Infinities come out as the scalar code's early returns would give them
+    // (erfc is zero beyond the cutoff); NaN is z itself.
+    const __m512d value = _mm512_mul_pd(complement, _mm512_set1_pd(0.5));
+    return _mm512_mask_mov_pd(value, _mm512_cmp_pd_mask(lanes.z, lanes.z, _CMP_UNORD_Q), lanes.z);
+}
+
+// Up to 256 values in three passes: the exponents of every group, then the
+// C runtime's exp for each lane that needs one (one scalar call per lane, as
+// the scalar code makes), then the values of every group. Keeping the calls
+// out of the groups' arithmetic lets the processor overlap the groups'
+// chains of dependent operations, which the calls would otherwise separate.
+constexpr std::size_t kLanes = 8;
+constexpr std::size_t kGroupsPerPass = 32;
+
+VELARIX_AVX512 inline __mmask8 lanes_in_batch(std::size_t count, std::size_t first) {
+    const std::size_t lanes = std::min(kLanes, count - first);
+    return static_cast<__mmask8>((1u << lanes) - 1u);
+}
+
+VELARIX_AVX512 void standard_normal_cdf_avx512_pass(const double* x, double* values, std::size_t count) {
+    alignas(64) std::array<double, kLanes * kGroupsPerPass> scaled;
+    alignas(64) std::array<double, kLanes * kGroupsPerPass> exponentials;
+    std::array<__mmask8, kGroupsPerPass> needs_exp;
+    for (std::size_t first = 0, group = 0; first < count; first += kLanes, ++group) {
+        const __m512d z = scaled_arguments(x + first, lanes_in_batch(count, first));
+        _mm512_store_pd(scaled.data() + first, z);
+        const LaneArguments lanes = lane_arguments(z);
+        needs_exp[group] = in_erfc_intervals(lanes.a);
+        _mm512_store_pd(exponentials.data() + first, _mm512_mul_pd(negated(lanes.a), lanes.a));
+    }
+    for (std::size_t first = 0, group = 0; first < count; first += kLanes, ++group) {
+        for (unsigned lanes = needs_exp[group]; lanes != 0; lanes &= lanes - 1) {
+            double& exponential = exponentials[first + static_cast<std::size_t>(__builtin_ctz(lanes))];
+            exponential = std::exp(exponential);
         }
+    }
+    for (std::size_t first = 0, group = 0; first < count; first += kLanes, ++group) {
+        const LaneArguments lanes = lane_arguments(_mm512_load_pd(scaled.data() + first));
+        const __m512d exponential = _mm512_maskz_load_pd(needs_exp[group], exponentials.data() + first);
+        _mm512_mask_storeu_pd(values + first, lanes_in_batch(count, first), lane_values(lanes, exponential));
+    }
+}
 
-        __m512i row = _mm512_setzero_si512();
-        for (const ErfcInterval& interval : kErfcIntervals) {
-            row = _mm512_mask_add_epi64(row, compare(a, interval.lower, _CMP_GE_OQ), row, _mm512_set1_epi64(1));
-        }
-        const __m512d polynomial_x = _mm512_add_pd(a, lane_coefficient(kLaneTables.minus_lower, row));
-        const __m512d numerator = lane_polynomial(kLaneTables.numerator, row, polynomial_x);
-        const __m512d denominator = lane_polynomial(kLaneTables.denominator, row, polynomial_x);
-
-        // Below 0.5: erf(a), linear below the tiny limit.
-        const __m512d linear = _mm512_mul_pd(a, _mm512_set1_pd(1.125));
-        const __m512d rational_erf = _mm512_add_pd(linear, _mm512_div_pd(_mm512_mul_pd(a, numerator), denominator));
-        const __m512d tiny_erf = _mm512_add_pd(linear, _mm512_mul_pd(a, _mm512_set1_pd(kTinySlopeCorrection)));
-        const __m512d erf = _mm512_mask_mov_pd(rational_erf, compare(a, kTinyArgument, _CMP_LT_OQ), tiny_erf);
-
-        // From 0.5 on: erfc(a), zero from the cutoff on.
-        const __m512d scale = _mm512_div_pd(_mm512_load_pd(exponential), a);
-        const __m512d erfc_in_intervals =
-            _mm512_add_pd(_mm512_mul_pd(_mm512_div_pd(numerator, denominator), scale),
-                          _mm512_mul_pd(lane_coefficient(kLaneTables.offset, row), scale));
-        const __m512d erfc = _mm512_mask_mov_pd(erfc_in_intervals, beyond_cutoff, zero);
-
-        // erf_rational(z, true): for z >= 0, 1 - erf or erfc; for z < -0.5,
-        // 2 - erfc; for -0.5 < z < 0, erf + 1; for z = -0.5, (1 - erfc) + 1.
-        const __mmask8 far_negative = compare(z, -kLowerRangeLimit, _CMP_LT_OQ);
-        const auto near_negative = static_cast<__mmask8>(negative & ~far_negative & 0xFFu);
-        __m512d complement = _mm512_mask_blend_pd(below_range, erfc, _mm512_sub_pd(one, erf));
-        complement = _mm512_mask_mov_pd(complement, static_cast<__mmask8>(near_negative & below_range),
-                                        _mm512_add_pd(erf, one));
-        complement = _mm512_mask_mov_pd(complement, static_cast<__mmask8>(near_negative & ~below_range & 0xFFu),
-                                        _mm512_add_pd(_mm512_sub_pd(one, erfc), one));
-        complement = _mm512_mask_mov_pd(complement, far_negative, _mm512_sub_pd(_mm512_set1_pd(2.0), erfc));
-
-        // Infinities come out as the scalar code's early returns would give
-        // them (erfc is zero beyond the cutoff); NaN is z itself.
-        __m512d value = _mm512_mul_pd(complement, _mm512_set1_pd(0.5));
-        value = _mm512_mask_mov_pd(value, _mm512_cmp_pd_mask(z, z, _CMP_UNORD_Q), z);
-        _mm512_mask_storeu_pd(values + first, in_batch, value);
+VELARIX_AVX512 void standard_normal_cdf_avx512(const double* x, double* values, std::size_t count) {
+    constexpr std::size_t kPass = kLanes * kGroupsPerPass;
+    for (std::size_t first = 0; first < count; first += kPass) {
+        standard_normal_cdf_avx512_pass(x + first, values + first, std::min(kPass, count - first));
     }
 }
 #endif
@@ -355,6 +409,16 @@ double standard_normal_cdf(double x) { return cdf_from_scaled_distance((0.0 - x)
 
 double normal_cdf(double mean, double standard_deviation, double x) {
     return cdf_from_scaled_distance((mean - x) / (standard_deviation * kSqrt2));
+}
+
+const char* normal_path_name(NormalPath path) {
+    switch (path) {
+        case NormalPath::Scalar:
+            return "scalar";
+        case NormalPath::Avx512:
+            return "AVX-512";
+    }
+    return "unknown";
 }
 
 bool normal_path_available(NormalPath path) { return cpu_has(path); }

@@ -29,6 +29,8 @@ double standard_normal_cdf(double x);
 // eight lanes at a time with AVX-512 (x86-64 built by GCC or Clang only).
 enum class NormalPath { Scalar, Avx512 };
 
+const char* normal_path_name(NormalPath path);
+
 // Whether this build and this CPU can take the path.
 bool normal_path_available(NormalPath path);
 

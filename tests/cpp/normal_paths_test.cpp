@@ -10,7 +10,6 @@
 #include <limits>
 #include <random>
 #include <sstream>
-#include <string>
 #include <vector>
 
 #include "american_greeks.h"
@@ -40,24 +39,16 @@ double from_bits(std::uint64_t bits) { return std::bit_cast<double>(bits); }
     return ::testing::AssertionFailure() << message.str();
 }
 
-std::string path_name(NormalPath path) {
-    switch (path) {
-        case NormalPath::Scalar:
-            return "Scalar";
-        case NormalPath::Avx512:
-            return "Avx512";
-    }
-    return "Unknown";
-}
-
 const auto kAllPaths = ::testing::Values(NormalPath::Scalar, NormalPath::Avx512);
-const auto kPathNames = [](const ::testing::TestParamInfo<NormalPath>& info) { return path_name(info.param); };
+const auto kPathNames = [](const ::testing::TestParamInfo<NormalPath>& info) {
+    return info.param == NormalPath::Scalar ? "Scalar" : "Avx512";
+};
 
 class PathTest : public ::testing::TestWithParam<NormalPath> {
 protected:
     void SetUp() override {
         if (!normal_path_available(GetParam())) {
-            GTEST_SKIP() << "the " << path_name(GetParam()) << " path is not available on this CPU or in this build";
+            GTEST_SKIP() << "the " << normal_path_name(GetParam()) << " path is not available on this CPU or in this build";
         }
     }
 };
