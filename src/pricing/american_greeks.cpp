@@ -25,10 +25,17 @@ struct Bumps {
     double s, k, t, r, sigma, q;
     OptionType type;
 
+    // Each bumped pricer takes from `known` (the unbumped one) what it shares.
     AmericanAtSpot at_any_spot() const { return AmericanAtSpot(k, t, r, sigma, q, type); }
-    AmericanAtSpot at_time(double time) const { return AmericanAtSpot(k, time, r, sigma, q, type); }
-    AmericanAtSpot at_volatility(double vol) const { return AmericanAtSpot(k, t, r, vol, q, type); }
-    AmericanAtSpot at_rate(double rate) const { return AmericanAtSpot(k, t, rate, sigma, q, type); }
+    AmericanAtSpot at_time(double time, const AmericanAtSpot* known = nullptr) const {
+        return AmericanAtSpot(k, time, r, sigma, q, type, known);
+    }
+    AmericanAtSpot at_volatility(double vol, const AmericanAtSpot* known = nullptr) const {
+        return AmericanAtSpot(k, t, r, vol, q, type, known);
+    }
+    AmericanAtSpot at_rate(double rate, const AmericanAtSpot* known = nullptr) const {
+        return AmericanAtSpot(k, t, rate, sigma, q, type, known);
+    }
 
     double spot_step() const { return kRelativeSpotStep * s; }
 
@@ -60,22 +67,22 @@ PricingResult<double> am_gamma(double s, double k, double t, double r, double si
     const Bumps option{s, k, t, r, sigma, q, type};
     const AmericanAtSpot price = option.at_any_spot();
     const double h = option.spot_step();
-    const auto [up, centre, down] = prices_together<3>({{{&price, s + h}, {&price, s}, {&price, s - h}}});
+    const auto [centre, up, down] = prices_together<3>({{{&price, s}, {&price, s + h}, {&price, s - h}}});
     return gamma_of(up, centre, down, h);
 }
 
 PricingResult<double> am_theta(double s, double k, double t, double r, double sigma, double q, OptionType type) {
     const Bumps option{s, k, t, r, sigma, q, type};
-    const AmericanAtSpot later = option.at_time(option.time_a_day_later());
     const AmericanAtSpot now = option.at_time(t);
-    const auto [later_price, now_price] = prices_together<2>({{{&later, s}, {&now, s}}});
+    const AmericanAtSpot later = option.at_time(option.time_a_day_later(), &now);
+    const auto [now_price, later_price] = prices_together<2>({{{&now, s}, {&later, s}}});
     return theta_of(later_price, now_price);
 }
 
 PricingResult<double> am_vega(double s, double k, double t, double r, double sigma, double q, OptionType type) {
     const Bumps option{s, k, t, r, sigma, q, type};
     const AmericanAtSpot up = option.at_volatility(sigma + kVolatilityStep);
-    const AmericanAtSpot down = option.at_volatility(sigma - kVolatilityStep);
+    const AmericanAtSpot down = option.at_volatility(sigma - kVolatilityStep, &up);
     const auto [up_price, down_price] = prices_together<2>({{{&up, s}, {&down, s}}});
     return vega_of(up_price, down_price);
 }
@@ -83,7 +90,7 @@ PricingResult<double> am_vega(double s, double k, double t, double r, double sig
 PricingResult<double> am_rho(double s, double k, double t, double r, double sigma, double q, OptionType type) {
     const Bumps option{s, k, t, r, sigma, q, type};
     const AmericanAtSpot up = option.at_rate(r + kRateStep);
-    const AmericanAtSpot down = option.at_rate(r - kRateStep);
+    const AmericanAtSpot down = option.at_rate(r - kRateStep, &up);
     const auto [up_price, down_price] = prices_together<2>({{{&up, s}, {&down, s}}});
     return rho_of(up_price, down_price);
 }
@@ -93,15 +100,15 @@ PricingResult<Greeks> am_greeks(double s, double k, double t, double r, double s
     // unbumped one serves both gamma and theta.
     const Bumps option{s, k, t, r, sigma, q, type};
     const AmericanAtSpot price = option.at_any_spot();
-    const AmericanAtSpot later = option.at_time(option.time_a_day_later());
-    const AmericanAtSpot vol_up = option.at_volatility(sigma + kVolatilityStep);
-    const AmericanAtSpot vol_down = option.at_volatility(sigma - kVolatilityStep);
-    const AmericanAtSpot rate_up = option.at_rate(r + kRateStep);
-    const AmericanAtSpot rate_down = option.at_rate(r - kRateStep);
+    const AmericanAtSpot later = option.at_time(option.time_a_day_later(), &price);
+    const AmericanAtSpot vol_up = option.at_volatility(sigma + kVolatilityStep, &price);
+    const AmericanAtSpot vol_down = option.at_volatility(sigma - kVolatilityStep, &price);
+    const AmericanAtSpot rate_up = option.at_rate(r + kRateStep, &price);
+    const AmericanAtSpot rate_down = option.at_rate(r - kRateStep, &price);
     const double h = option.spot_step();
-    const auto [spot_up, centre, spot_down, later_price, vol_up_price, vol_down_price, rate_up_price,
-                rate_down_price] = prices_together<8>({{{&price, s + h},
-                                                        {&price, s},
+    const auto [centre, spot_up, spot_down, later_price, vol_up_price, vol_down_price, rate_up_price,
+                rate_down_price] = prices_together<8>({{{&price, s},
+                                                        {&price, s + h},
                                                         {&price, s - h},
                                                         {&later, s},
                                                         {&vol_up, s},

@@ -14,6 +14,10 @@
 // reuses the whole-life horizon's square root, discount factors and drift.
 #include "bjerksund_stensland.h"
 
+#include <bit>
+#include <cstdint>
+#include <initializer_list>
+
 #include "normal_distribution.h"
 #include "runtime_math.h"
 
@@ -26,6 +30,12 @@ constexpr double kGoldenFraction = 0.6180339887498949;  // (sqrt 5 - 1) / 2
 constexpr std::size_t kBeta = 0;
 constexpr std::size_t kOne = 1;
 constexpr std::size_t kZero = 2;
+
+// Indices of the horizons t1 and T.
+constexpr std::size_t kFirstPeriod = 0;
+constexpr std::size_t kWholeLife = 1;
+
+bool same_bits(double a, double b) { return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b); }
 
 double positive_part(double payoff) { return payoff > 0.0 ? payoff : 0.0; }  // a NaN payoff gives 0
 
@@ -50,27 +60,49 @@ HorizonTerms horizon(double tau, double sigma) {
     return terms;
 }
 
+// e^lambda for one exponent, taken from the first of the `computed` horizons
+// (null, or holding that exponent's growth) whose lambda has the same bits.
+double growth_once(double lambda, std::size_t exponent, std::initializer_list<const HorizonTerms*> computed) {
+    for (const HorizonTerms* terms : computed) {
+        if (terms != nullptr && same_bits(terms->lambda[exponent], lambda)) {
+            return terms->growth[exponent];
+        }
+    }
+    return std::exp(lambda);
+}
+
+void set_growth(HorizonTerms& terms, std::size_t exponent, double lambda,
+                std::initializer_list<const HorizonTerms*> computed) {
+    terms.lambda[exponent] = lambda;
+    terms.growth[exponent] = growth_once(lambda, exponent, computed);
+}
+
 // e^lambda of the exponents 1 and 0, and the drift of exponent 1: what the
 // European value needs, set once for the whole life whether or not the
 // early-exercise terms follow.
-void set_simple_exponents(HorizonTerms& terms, double r, double b, double sigma2) {
+void set_simple_exponents(HorizonTerms& terms, double r, double b, double sigma2,
+                          std::initializer_list<const HorizonTerms*> computed) {
     const double tau = terms.tau;
-    terms.growth[kOne] = std::exp((b - r) * tau);
-    terms.growth[kZero] = std::exp((-r) * tau);
+    set_growth(terms, kOne, (b - r) * tau, computed);
+    set_growth(terms, kZero, (-r) * tau, computed);
     terms.drift[kOne] = (b + (1.0 - 0.5) * sigma2) * tau;
 }
 
 // Trigger price I(tau) = B0 + (B_inf - B0) (1 - e^h(tau)),
-// h(tau) = -(b tau + 2 sigma sqrt tau) B0 / (B_inf - B0).
-double trigger(const CallCarry& carry, const HorizonTerms& horizon, double b_zero, double b_infinity) {
+// h(tau) = -(b tau + 2 sigma sqrt tau) B0 / (B_inf - B0); e^h is taken from
+// the known boundary when its h has the same bits.
+double trigger(const CallCarry& carry, std::size_t horizon_index, double b_zero, double b_infinity,
+               CallBoundary& boundary, const CallBoundary* known) {
+    const HorizonTerms& horizon = horizon_index == kFirstPeriod ? carry.first_period : carry.whole_life;
     const double h = ((-(carry.b * horizon.tau + (2.0 * carry.sigma) * horizon.sqrt_tau)) * b_zero) /
                      (b_infinity - b_zero);
-    return b_zero + (b_infinity - b_zero) * (1.0 - std::exp(h));
+    const bool repeated = known != nullptr && known->has_triggers && same_bits(known->trigger_exponent[horizon_index], h);
+    boundary.trigger_exponent[horizon_index] = h;
+    boundary.trigger_growth[horizon_index] = repeated ? known->trigger_growth[horizon_index] : std::exp(h);
+    return b_zero + (b_infinity - b_zero) * (1.0 - boundary.trigger_growth[horizon_index]);
 }
 
 enum Level : std::size_t { kLevelI1 = 0, kLevelI2 = 1, kLevelK = 2 };
-constexpr std::size_t kFirstPeriod = 0;
-constexpr std::size_t kWholeLife = 1;
 
 // The twelve terms in the order of the sum, each phi(S, tau, gamma, H, I1).
 struct Term {
@@ -123,7 +155,7 @@ double phi(const HorizonTerms& horizon, const Term& term, const SpotTerms& spot,
 
 }  // namespace
 
-CallCarry call_carry(double T, double r, double b, double sigma) {
+CallCarry call_carry(double T, double r, double b, double sigma, const CallCarry* known) {
     CallCarry carry{};
     carry.T = T;
     carry.r = r;
@@ -134,8 +166,13 @@ CallCarry call_carry(double T, double r, double b, double sigma) {
         return carry;
     }
     const double sigma2 = sigma * sigma;
+    // The known carry's horizons hold growth factors on the paths that set them.
+    const bool known_european = known != nullptr && known->regime != CallCarry::Regime::Expired;
+    const bool known_early = known != nullptr && known->regime == CallCarry::Regime::EarlyExercise;
+    const HorizonTerms* known_whole_life = known_european ? &known->whole_life : nullptr;
+    const HorizonTerms* known_first_period = known_early ? &known->first_period : nullptr;
     carry.whole_life = horizon(T, sigma);
-    set_simple_exponents(carry.whole_life, r, b, sigma2);
+    set_simple_exponents(carry.whole_life, r, b, sigma2, {known_whole_life});
     if (b >= r) {  // never optimal to exercise early
         carry.regime = CallCarry::Regime::European;
         return carry;
@@ -152,17 +189,21 @@ CallCarry call_carry(double T, double r, double b, double sigma) {
     // and 0 the simplified forms (b - r) tau and -r tau.
     const double beta_rate = (-r + beta * b) + ((0.5 * beta) * (beta - 1.0)) * sigma2;
     carry.first_period = horizon(kGoldenFraction * T, sigma);
-    set_simple_exponents(carry.first_period, r, b, sigma2);
+    set_simple_exponents(carry.first_period, r, b, sigma2, {known_first_period, &carry.whole_life});
+    // lambda of beta is zero in exact arithmetic, and often in rounded: then
+    // the two horizons raise e to the same bits.
+    set_growth(carry.first_period, kBeta, beta_rate * carry.first_period.tau, {known_first_period});
+    set_growth(carry.whole_life, kBeta, beta_rate * carry.whole_life.tau,
+               {known_early ? known_whole_life : nullptr, &carry.first_period});
     for (HorizonTerms* terms : {&carry.first_period, &carry.whole_life}) {
         const double tau = terms->tau;
-        terms->growth[kBeta] = std::exp(beta_rate * tau);
         terms->drift[kBeta] = (b + (beta - 0.5) * sigma2) * tau;
         terms->drift[kZero] = (b + (0.0 - 0.5) * sigma2) * tau;
     }
     return carry;
 }
 
-CallBoundary call_boundary(const CallCarry& carry, double K) {
+CallBoundary call_boundary(const CallCarry& carry, double K, const CallBoundary* known) {
     CallBoundary boundary{};
     boundary.K = K;
     if (carry.regime != CallCarry::Regime::EarlyExercise) {
@@ -172,17 +213,27 @@ CallBoundary call_boundary(const CallCarry& carry, double K) {
     const double b_infinity = (beta / (beta - 1.0)) * K;
     const double b_zero_candidate = (carry.r / (carry.r - carry.b)) * K;
     const double b_zero = b_zero_candidate > K ? b_zero_candidate : K;
-    boundary.i2 = trigger(carry, carry.whole_life, b_zero, b_infinity);
-    boundary.i1 = trigger(carry, carry.first_period, b_zero, b_infinity);
+    boundary.i2 = trigger(carry, kWholeLife, b_zero, b_infinity, boundary, known);
+    boundary.i1 = trigger(carry, kFirstPeriod, b_zero, b_infinity, boundary, known);
+    boundary.has_triggers = true;
     boundary.alpha1 = (boundary.i1 - K) * std::pow(boundary.i1, -beta);
     boundary.alpha2 = (boundary.i2 - K) * std::pow(boundary.i2, -beta);
     return boundary;
 }
 
-PendingCall begin_call(const CallCarry& carry, const CallBoundary& boundary, double S, double* normal_arguments) {
+PendingCall begin_call(const CallCarry& carry, const CallBoundary& boundary, double S, double* normal_arguments,
+                       const PendingCall* known) {
     PendingCall pending{};
-    pending.spot.S = S;
+    SpotTerms& spot = pending.spot;
+    spot.S = S;
     const double K = boundary.K;
+    // ln(S/K), or the known one for the same bits of S/K.
+    const auto log_spot_over_strike = [&] {
+        spot.spot_over_strike = S / K;
+        const bool repeated = known != nullptr && known->stage != PendingCall::Stage::Settled &&
+                              same_bits(known->spot.spot_over_strike, spot.spot_over_strike);
+        return repeated ? known->spot.log_spot_over[kLevelK] : std::log(spot.spot_over_strike);
+    };
     switch (carry.regime) {
         case CallCarry::Regime::Expired:
             pending.stage = PendingCall::Stage::Settled;
@@ -191,7 +242,8 @@ PendingCall begin_call(const CallCarry& carry, const CallBoundary& boundary, dou
         case CallCarry::Regime::European:
             pending.stage = PendingCall::Stage::European;
             pending.normal_count = 2;
-            european_call_arguments(carry.whole_life, std::log(S / K), normal_arguments);
+            spot.log_spot_over[kLevelK] = log_spot_over_strike();
+            european_call_arguments(carry.whole_life, spot.log_spot_over[kLevelK], normal_arguments);
             return pending;
         case CallCarry::Regime::EarlyExercise:
             break;
@@ -206,9 +258,11 @@ PendingCall begin_call(const CallCarry& carry, const CallBoundary& boundary, dou
 
     const double barrier_ratio = boundary.i1 / S;
     const double log_barrier_ratio = std::log(barrier_ratio);
-    SpotTerms& spot = pending.spot;
-    spot.s_power_beta = std::pow(S, carry.beta);
-    spot.log_spot_over = {std::log(S / boundary.i1), std::log(S / boundary.i2), std::log(S / K)};
+    spot.beta = carry.beta;
+    const bool repeated_power = known != nullptr && known->stage == PendingCall::Stage::EarlyExercise &&
+                                same_bits(known->spot.S, S) && same_bits(known->spot.beta, spot.beta);
+    spot.s_power_beta = repeated_power ? known->spot.s_power_beta : std::pow(S, spot.beta);
+    spot.log_spot_over = {std::log(S / boundary.i1), std::log(S / boundary.i2), log_spot_over_strike()};
     for (std::size_t exponent : {kBeta, kOne, kZero}) {
         spot.barrier_power[exponent] = std::pow(barrier_ratio, carry.kappa[exponent]);
     }
@@ -276,26 +330,29 @@ double bjerksund_stensland_call(double S, double K, double T, double r, double b
 
 // b = r - q. A put is the call with spot and strike exchanged, rate r - b
 // (computed so, not taken from q) and carry -b.
-AmericanAtSpot::AmericanAtSpot(double k, double t, double r, double sigma, double q, OptionType type)
+AmericanAtSpot::AmericanAtSpot(double k, double t, double r, double sigma, double q, OptionType type,
+                               const AmericanAtSpot* known)
     : k_(k), type_(type) {
     const double b = r - q;
+    const CallCarry* known_carry = known != nullptr ? &known->carry_ : nullptr;
     if (type == OptionType::Call) {
-        carry_ = call_carry(t, r, b, sigma);
-        call_boundary_ = call_boundary(carry_, k);
+        carry_ = call_carry(t, r, b, sigma, known_carry);
+        call_boundary_ = call_boundary(carry_, k, known != nullptr ? &known->call_boundary_ : nullptr);
     } else {
-        carry_ = call_carry(t, r - b, -b, sigma);
+        carry_ = call_carry(t, r - b, -b, sigma, known_carry);
     }
 }
 
-PendingAmerican AmericanAtSpot::begin(double s, double* normal_arguments) const {
+PendingAmerican AmericanAtSpot::begin(double s, double* normal_arguments, const PendingAmerican* known) const {
     PendingAmerican pending{};
     pending.s = s;
+    const PendingCall* known_call = known != nullptr ? &known->call : nullptr;
     if (type_ == OptionType::Call) {
         pending.boundary = call_boundary_;
-        pending.call = begin_call(carry_, pending.boundary, s, normal_arguments);
+        pending.call = begin_call(carry_, pending.boundary, s, normal_arguments, known_call);
     } else {
-        pending.boundary = call_boundary(carry_, s);
-        pending.call = begin_call(carry_, pending.boundary, k_, normal_arguments);
+        pending.boundary = call_boundary(carry_, s, known != nullptr ? &known->boundary : nullptr);
+        pending.call = begin_call(carry_, pending.boundary, k_, normal_arguments, known_call);
     }
     return pending;
 }

@@ -14,6 +14,13 @@
 // second combines their values, so that the N of several prices (the eight
 // of am_greeks) are evaluated together in one batch, in SIMD lanes where the
 // CPU has them, with the bits of N evaluated one by one.
+//
+// No exp, log or pow is computed twice for bit-identical arguments in one
+// computation: each layer may be given a known one (the unbumped option's,
+// for the bumped prices of the Greeks), and takes from it every value whose
+// argument has the same bits: the growth factors that a volatility bump
+// leaves alone, ln(S/K) and S^beta where the spot, strike and beta are the
+// same. A repeated argument gives the repeated value, so no bit changes.
 #pragma once
 
 #include <array>
@@ -30,6 +37,7 @@ struct HorizonTerms {
     double tau;
     double sqrt_tau;
     double sigma_sqrt_tau;
+    std::array<double, 3> lambda;
     std::array<double, 3> growth;  // e^lambda
     std::array<double, 3> drift;   // (b + (gamma - 1/2) sigma^2) tau
 };
@@ -52,11 +60,18 @@ struct CallBoundary {
     double K;
     double i1, i2;  // the trigger prices at t1 and T
     double alpha1, alpha2;
+    // The trigger prices' exponents h and growth e^h, for t1 and T; set,
+    // with has_triggers, on the early-exercise path only.
+    bool has_triggers;
+    std::array<double, 2> trigger_exponent;
+    std::array<double, 2> trigger_growth;
 };
 
 // What the terms share at one spot S.
 struct SpotTerms {
     double S;
+    double beta;                          // European: unset
+    double spot_over_strike;              // S/K
     double s_power_beta;                  // S^beta
     std::array<double, 3> log_spot_over;  // ln(S/H) for H = I1, I2, K
     std::array<double, 3> barrier_power;  // (I1/S)^kappa per exponent
@@ -76,13 +91,17 @@ struct PendingCall {
     SpotTerms spot;             // European: the spot only
 };
 
-CallCarry call_carry(double T, double r, double b, double sigma);
+// `known`, when given, is a carry already computed (whatever its inputs),
+// whose exponentials are taken where the arguments have the same bits; so
+// for the boundary and the pending call.
+CallCarry call_carry(double T, double r, double b, double sigma, const CallCarry* known = nullptr);
 // Meaningful on the early-exercise path only; the strike is kept on every path.
-CallBoundary call_boundary(const CallCarry& carry, double K);
+CallBoundary call_boundary(const CallCarry& carry, double K, const CallBoundary* known = nullptr);
 // The call value at S in two steps: begin_call writes the arguments of N
 // to normal_arguments (room for kNormalArgumentsPerPrice), and finish_call
 // takes their values, in the same order.
-PendingCall begin_call(const CallCarry& carry, const CallBoundary& boundary, double S, double* normal_arguments);
+PendingCall begin_call(const CallCarry& carry, const CallBoundary& boundary, double S, double* normal_arguments,
+                       const PendingCall* known = nullptr);
 double finish_call(const CallCarry& carry, const CallBoundary& boundary, const PendingCall& pending,
                    const double* normal_values);
 double bjerksund_stensland_call(const CallCarry& carry, const CallBoundary& boundary, double S);
@@ -102,11 +121,12 @@ struct PendingAmerican {
 // spot into the call's strike, only what depends on neither.
 class AmericanAtSpot {
 public:
-    AmericanAtSpot(double k, double t, double r, double sigma, double q, OptionType type);
+    AmericanAtSpot(double k, double t, double r, double sigma, double q, OptionType type,
+                   const AmericanAtSpot* known = nullptr);
     double operator()(double s) const;
 
     // The price at s in two steps, as begin_call and finish_call.
-    PendingAmerican begin(double s, double* normal_arguments) const;
+    PendingAmerican begin(double s, double* normal_arguments, const PendingAmerican* known = nullptr) const;
     double finish(const PendingAmerican& pending, const double* normal_values) const;
 
 private:
@@ -117,7 +137,8 @@ private:
 };
 
 // Prices of one or several options at one or several spots, with every value
-// of N they need evaluated in one batch.
+// of N they need evaluated in one batch. The first price is computed first,
+// and the others take from it what they share.
 struct PriceRequest {
     const AmericanAtSpot* option;
     double s;
@@ -132,7 +153,7 @@ std::array<double, Count> prices_together(const std::array<PriceRequest, Count>&
     std::size_t count = 0;
     for (std::size_t i = 0; i < Count; ++i) {
         first_argument[i] = count;
-        pending[i] = requests[i].option->begin(requests[i].s, arguments.data() + count);
+        pending[i] = requests[i].option->begin(requests[i].s, arguments.data() + count, i == 0 ? nullptr : &pending[0]);
         count += pending[i].call.normal_count;
     }
     standard_normal_cdf_batch(arguments.data(), values.data(), count);
