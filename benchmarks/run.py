@@ -8,15 +8,19 @@ it prints the time per Python call beside
   part of it that reading the arguments through the stable ABI costs;
 and then the peers on the same inputs (QuantLib, and a Black-Scholes delta in
 plain Python on scipy and on math.erfc), the American Greeks in prices, the
-shared-term work before and after, and the heap allocations per call.
+shared-term work before and after, the American price and Greeks before and
+after their normal distributions went into SIMD lanes (against the module
+built from another revision, main by default, in batches alternating with
+this one), and the heap allocations per call.
 
-    python3 -m pip install ".[bench]" && python3 benchmarks/run.py [--update-readme]
+    python3 -m pip install ".[bench]" && python3 benchmarks/run.py [--update-readme] [--baseline REV]
 
 Times are medians over repeated runs after a warm-up; they are this machine's
 and move by a few percent from run to run.
 """
 import argparse
 import importlib.util
+import io
 import json
 import math
 import os
@@ -27,6 +31,7 @@ import shutil
 import statistics
 import subprocess
 import sys
+import tarfile
 import timeit
 
 import velarix
@@ -43,6 +48,9 @@ AMERICAN = ["am_price", "am_delta", "am_gamma", "am_theta", "am_vega", "am_rho",
 BINDING_TARGET_NS = 15.0
 GREEKS_TARGET_PRICES = 8.0
 ALLOCATION_CALLS = 20_000
+# Per Python call, against the module before the normal distributions went
+# into SIMD lanes, on a machine with AVX-512.
+LANES_TARGETS = {"am_price": 0.80, "am_greeks": 0.75}
 
 
 def run(command, **options):
@@ -66,17 +74,42 @@ def build_native_parts():
     return BUILD / "benchmarks"
 
 
-def load_floor(directory):
-    path = next(directory.glob("velarix_floor*.so"))
-    spec = importlib.util.spec_from_file_location("velarix_floor", path)
+def load_extension(name, path):
+    spec = importlib.util.spec_from_file_location(name, path)
     module = importlib.util.module_from_spec(spec)
     spec.loader.exec_module(module)
     return module
 
 
+def load_floor(directory):
+    return load_extension("velarix_floor", next(directory.glob("velarix_floor*.so")))
+
+
+def build_baseline(revision):
+    """The module as it is at `revision`, built from a git archive of it in a
+    directory of its own and loaded beside the installed one (a separate
+    shared object, so a separate module state). Returns the module and the
+    revision's short hash."""
+    commit = run(["git", "-C", str(ROOT), "rev-parse", "--short", revision], stdout=subprocess.PIPE).stdout.strip()
+    source, build = BUILD / "baseline-source", BUILD / "baseline"
+    shutil.rmtree(source, ignore_errors=True)
+    archive = subprocess.run(["git", "-C", str(ROOT), "archive", commit], check=True, stdout=subprocess.PIPE).stdout
+    with tarfile.open(fileobj=io.BytesIO(archive)) as tar:
+        tar.extractall(source, filter="data")
+    tools = pathlib.Path(sys.executable).parent
+    cmake = shutil.which("cmake", path=str(tools)) or shutil.which("cmake")
+    ninja = shutil.which("ninja", path=str(tools)) or shutil.which("ninja")
+    generator = ["-G", "Ninja", f"-DCMAKE_MAKE_PROGRAM={ninja}"] if ninja else []
+    run([cmake, "-S", str(source), "-B", str(build), *generator, "-DCMAKE_BUILD_TYPE=Release",
+         "-DVELARIX_BUILD_MODULE=ON", f"-DPython_EXECUTABLE={sys.executable}"], stdout=subprocess.DEVNULL)
+    run([cmake, "--build", str(build), "--target", "velarix"], stdout=subprocess.DEVNULL)
+    return load_extension("velarix", next(build.glob("velarix*.so"))), commit
+
+
 def core_times(directory):
     """Nanoseconds per computation, by Google Benchmark name: the time of
-    each repetition. The repetitions of all computations are interleaved in
+    each repetition; and the path of the normal distribution the core takes
+    on this machine. The repetitions of all computations are interleaved in
     random order, so that repetition i of two computations ran close in time."""
     output = run([str(directory / "core_benchmark"), "--benchmark_format=json", "--benchmark_repetitions=15",
                   "--benchmark_min_time=0.02", "--benchmark_enable_random_interleaving=true"],
@@ -85,7 +118,7 @@ def core_times(directory):
     for entry in json.loads(output)["benchmarks"]:
         if entry.get("run_type") == "iteration":
             times.setdefault(entry["run_name"], []).append(entry.get("prices", entry["real_time"]))
-    return times
+    return times, json.loads(output)["context"]["normal_path"]
 
 
 def median_core(core, name):
@@ -275,6 +308,32 @@ def shared_terms_table(core):
     return "\n".join(lines), worst_ratio
 
 
+def lanes_table(baseline, commit, core, path):
+    """am_price and am_greeks per Python call, before (the baseline module)
+    and after (this one), in alternating batches; the ratio is the median of
+    the rounds' ratios. Beside them the core on the scalar path and on the
+    path this machine takes."""
+    lines = [f"Path of the normal distribution on this machine: {path}. Before: the module at {commit}.", "",
+             "| function | type | before (ns) | after (ns) | after / before | target | core, scalar path (ns) "
+             f"| core, {path} path (ns) |",
+             "|---|---|---:|---:|---:|---:|---:|---:|"]
+    verdicts = []
+    for name in LANES_TARGETS:
+        for option_type in ("call", "put"):
+            before, after = batch_samples(timers_for([getattr(baseline, name), getattr(velarix, name)],
+                                                     arguments_of(name, option_type)))
+            ratio = statistics.median(a / b for a, b in zip(after, before))
+            target = LANES_TARGETS[name]
+            scalar = median_core(core, f"path/scalar/{name}/{option_type}")
+            active = median_core(core, f"path/{path}/{name}/{option_type}")
+            lines.append(f"| `{name}` | {option_type} | {statistics.median(before) * 1e9:.0f} "
+                         f"| {statistics.median(after) * 1e9:.0f} | {ratio:.2f} | {target:.2f} | {scalar:.0f} "
+                         f"| {active:.0f} |")
+            verdicts.append(f"- `{name}` {option_type} at most {target:.2f} of the time before, per Python call: "
+                            f"{ratio:.2f}, {'met' if ratio <= target else 'not met'}")
+    return "\n".join(lines), verdicts
+
+
 ALLOCATION_PROBE = """
 import ctypes, importlib.util, itertools, sys
 import velarix
@@ -332,17 +391,21 @@ def update_readme(text):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--update-readme", action="store_true", help="write the tables into README.md")
+    parser.add_argument("--baseline", default="main",
+                        help="the revision to time the American core against (default: main)")
     arguments = parser.parse_args()
 
     directory = build_native_parts()
+    baseline, commit = build_baseline(arguments.baseline)
     # One core for every measurement, this process's and the core benchmark's:
     # no migrations between caches in the middle of a batch.
     if hasattr(os, "sched_setaffinity"):
         os.sched_setaffinity(0, {max(os.sched_getaffinity(0))})
     floor = load_floor(directory)
-    core = core_times(directory)
+    core, path = core_times(directory)
     binding, (worst_binding, worst_reading), python_times = binding_table(floor, core)
     shared, worst_ratio = shared_terms_table(core)
+    lanes, lanes_verdicts = lanes_table(baseline, commit, core, path)
     allocations, allocations_as_expected = allocation_table(directory)
     sections = [
         f"Machine: {machine()}.",
@@ -350,6 +413,7 @@ def main():
         "### Each function against its floor and its core\n\n" + binding,
         "### Peers on the same inputs\n\n" + peer_table(python_times),
         "### Shared terms in the American core\n\n" + shared,
+        "### The American core with its normal distributions in SIMD lanes\n\n" + lanes,
         "### Heap allocations\n\n" + allocations,
         "### Targets\n\n" + "\n".join([
             f"- binding cost of every `bs_*` function at most {BINDING_TARGET_NS:g} ns: "
@@ -359,6 +423,7 @@ def main():
             f"{'met' if worst_ratio <= GREEKS_TARGET_PRICES else 'not met'}",
             "- nothing allocated on success but the result: "
             f"{'met' if allocations_as_expected else 'not met'}",
+            *lanes_verdicts,
         ]),
     ]
     text = "\n\n".join(sections)
