@@ -224,15 +224,6 @@ VELARIX_AVX512 inline __m512d lane_coefficient(const LaneColumn& column, __m512i
     return _mm512_permutex2var_pd(_mm512_load_pd(column.data()), row, _mm512_load_pd(column.data() + 8));
 }
 
-// evaluate_polynomial in each lane, on the lane's own row of the table.
-VELARIX_AVX512 inline __m512d lane_polynomial(const std::array<LaneColumn, 8>& columns, __m512i row, __m512d x) {
-    __m512d sum = lane_coefficient(columns[7], row);
-    for (std::size_t power = 7; power-- > 0;) {
-        sum = _mm512_add_pd(_mm512_mul_pd(sum, x), lane_coefficient(columns[power], row));
-    }
-    return sum;
-}
-
 VELARIX_AVX512 inline __m512d negated(__m512d v) {
     return _mm512_castsi512_pd(_mm512_xor_si512(_mm512_castpd_si512(v), _mm512_set1_epi64(INT64_MIN)));
 }
@@ -266,62 +257,86 @@ VELARIX_AVX512 inline __mmask8 in_erfc_intervals(__m512d a) {
                                  compare(a, kUpperCutoff, _CMP_LT_OQ));
 }
 
-// standard_normal_cdf of eight values, given exp(-a*a) in the lanes of the
-// erfc intervals. Each lane computes what the scalar code computes on its
-// branch: both forms below 0.5 and the interval form, then the reflections;
-// the selects keep each lane's own branch.
-VELARIX_AVX512 inline __m512d lane_values(const LaneArguments& lanes, __m512d exponential) {
+// Steps applied to each of a few groups of eight lanes in turn, so that the
+// groups' independent chains of dependent operations interleave in the
+// instruction stream.
+#define VELARIX_EACH_GROUP _Pragma("GCC unroll 4") for (std::size_t g = 0; g < Groups; ++g)
+
+// standard_normal_cdf of `Groups` groups of eight values, given exp(-a*a) in
+// the lanes of the erfc intervals. Each lane computes what the scalar code
+// computes on its branch: the rational form below 0.5 or the interval form
+// (evaluate_polynomial on the lane's own row of the table), the linear form,
+// then the reflections; the selects keep each lane's own branch.
+template <std::size_t Groups>
+VELARIX_AVX512 inline void lane_values(const LaneArguments (&lanes)[Groups], const __m512d (&exponential)[Groups],
+                                       __m512d (&values)[Groups]) {
     const __m512d zero = _mm512_setzero_pd();
     const __m512d one = _mm512_set1_pd(1.0);
-    const __m512d a = lanes.a;
-    const __mmask8 below_range = compare(a, kLowerRangeLimit, _CMP_LT_OQ);
-    const __mmask8 beyond_cutoff = compare(a, kUpperCutoff, _CMP_GE_OQ);
-
-    // The row counts the bounds at or below a, in two independent sums.
-    __m512i lower_bounds = _mm512_setzero_si512();
-    __m512i upper_bounds = _mm512_setzero_si512();
-    for (std::size_t index = 0; index < kErfcIntervals.size(); ++index) {
-        __m512i& bounds = index < kErfcIntervals.size() / 2 ? lower_bounds : upper_bounds;
-        bounds = _mm512_mask_add_epi64(bounds, compare(a, kErfcIntervals[index].lower, _CMP_GE_OQ), bounds,
-                                       _mm512_set1_epi64(1));
+    __mmask8 below_range[Groups];
+    __m512i row[Groups];
+    __m512d x[Groups];
+    __m512d numerator[Groups];
+    __m512d denominator[Groups];
+    VELARIX_EACH_GROUP {
+        below_range[g] = compare(lanes[g].a, kLowerRangeLimit, _CMP_LT_OQ);
+        // The row counts the bounds at or below a, in two independent sums.
+        __m512i lower_bounds = _mm512_setzero_si512();
+        __m512i upper_bounds = _mm512_setzero_si512();
+        for (std::size_t index = 0; index < kErfcIntervals.size(); ++index) {
+            __m512i& bounds = index < kErfcIntervals.size() / 2 ? lower_bounds : upper_bounds;
+            bounds = _mm512_mask_add_epi64(bounds, compare(lanes[g].a, kErfcIntervals[index].lower, _CMP_GE_OQ),
+                                           bounds, _mm512_set1_epi64(1));
+        }
+        row[g] = _mm512_add_epi64(lower_bounds, upper_bounds);
+        x[g] = _mm512_add_pd(lanes[g].a, lane_coefficient(kLaneTables.minus_lower, row[g]));
+        numerator[g] = lane_coefficient(kLaneTables.numerator[7], row[g]);
+        denominator[g] = lane_coefficient(kLaneTables.denominator[7], row[g]);
     }
-    const __m512i row = _mm512_add_epi64(lower_bounds, upper_bounds);
-    const __m512d polynomial_x = _mm512_add_pd(a, lane_coefficient(kLaneTables.minus_lower, row));
-    const __m512d numerator = lane_polynomial(kLaneTables.numerator, row, polynomial_x);
-    const __m512d denominator = lane_polynomial(kLaneTables.denominator, row, polynomial_x);
+    for (std::size_t power = 7; power-- > 0;) {
+        VELARIX_EACH_GROUP {
+            numerator[g] = _mm512_add_pd(_mm512_mul_pd(numerator[g], x[g]),
+                                         lane_coefficient(kLaneTables.numerator[power], row[g]));
+            denominator[g] = _mm512_add_pd(_mm512_mul_pd(denominator[g], x[g]),
+                                           lane_coefficient(kLaneTables.denominator[power], row[g]));
+        }
+    }
+    VELARIX_EACH_GROUP {
+        const __m512d a = lanes[g].a;
+        // One division serves both forms: (a P) / Q below 0.5, P / Q from 0.5 on.
+        const __m512d quotient =
+            _mm512_div_pd(_mm512_mask_mul_pd(numerator[g], below_range[g], a, numerator[g]), denominator[g]);
 
-    // One division serves both forms: (a P) / Q below 0.5, P / Q from 0.5 on.
-    const __m512d quotient =
-        _mm512_div_pd(_mm512_mask_mul_pd(numerator, below_range, a, numerator), denominator);
+        // Below 0.5: erf(a), linear below the tiny limit.
+        const __m512d linear = _mm512_mul_pd(a, _mm512_set1_pd(1.125));
+        const __m512d rational_erf = _mm512_add_pd(linear, quotient);
+        const __m512d tiny_erf = _mm512_add_pd(linear, _mm512_mul_pd(a, _mm512_set1_pd(kTinySlopeCorrection)));
+        const __m512d erf = _mm512_mask_mov_pd(rational_erf, compare(a, kTinyArgument, _CMP_LT_OQ), tiny_erf);
 
-    // Below 0.5: erf(a), linear below the tiny limit.
-    const __m512d linear = _mm512_mul_pd(a, _mm512_set1_pd(1.125));
-    const __m512d rational_erf = _mm512_add_pd(linear, quotient);
-    const __m512d tiny_erf = _mm512_add_pd(linear, _mm512_mul_pd(a, _mm512_set1_pd(kTinySlopeCorrection)));
-    const __m512d erf = _mm512_mask_mov_pd(rational_erf, compare(a, kTinyArgument, _CMP_LT_OQ), tiny_erf);
+        // From 0.5 on: erfc(a), zero from the cutoff on.
+        const __m512d scale = _mm512_div_pd(exponential[g], a);
+        const __m512d erfc_in_intervals = _mm512_add_pd(
+            _mm512_mul_pd(quotient, scale), _mm512_mul_pd(lane_coefficient(kLaneTables.offset, row[g]), scale));
+        const __m512d erfc = _mm512_mask_mov_pd(erfc_in_intervals, compare(a, kUpperCutoff, _CMP_GE_OQ), zero);
 
-    // From 0.5 on: erfc(a), zero from the cutoff on.
-    const __m512d scale = _mm512_div_pd(exponential, a);
-    const __m512d erfc_in_intervals = _mm512_add_pd(
-        _mm512_mul_pd(quotient, scale), _mm512_mul_pd(lane_coefficient(kLaneTables.offset, row), scale));
-    const __m512d erfc = _mm512_mask_mov_pd(erfc_in_intervals, beyond_cutoff, zero);
+        // erf_rational(z, true): for z >= 0, 1 - erf or erfc; for z < -0.5,
+        // 2 - erfc; for -0.5 < z < 0, erf + 1; for z = -0.5, (1 - erfc) + 1.
+        const __mmask8 far_negative = compare(lanes[g].z, -kLowerRangeLimit, _CMP_LT_OQ);
+        const auto near_negative = static_cast<__mmask8>(lanes[g].negative & ~far_negative & 0xFFu);
+        __m512d complement = _mm512_mask_blend_pd(below_range[g], erfc, _mm512_sub_pd(one, erf));
+        complement = _mm512_mask_mov_pd(complement, static_cast<__mmask8>(near_negative & below_range[g]),
+                                        _mm512_add_pd(erf, one));
+        complement = _mm512_mask_mov_pd(complement, static_cast<__mmask8>(near_negative & ~below_range[g] & 0xFFu),
+                                        _mm512_add_pd(_mm512_sub_pd(one, erfc), one));
+        complement = _mm512_mask_mov_pd(complement, far_negative, _mm512_sub_pd(_mm512_set1_pd(2.0), erfc));
 
-    // erf_rational(z, true): for z >= 0, 1 - erf or erfc; for z < -0.5,
-    // 2 - erfc; for -0.5 < z < 0, erf + 1; for z = -0.5, (1 - erfc) + 1.
-    const __mmask8 far_negative = compare(lanes.z, -kLowerRangeLimit, _CMP_LT_OQ);
-    const auto near_negative = static_cast<__mmask8>(lanes.negative & ~far_negative & 0xFFu);
-    __m512d complement = _mm512_mask_blend_pd(below_range, erfc, _mm512_sub_pd(one, erf));
-    complement = _mm512_mask_mov_pd(complement, static_cast<__mmask8>(near_negative & below_range),
-                                    _mm512_add_pd(erf, one));
-    complement = _mm512_mask_mov_pd(complement, static_cast<__mmask8>(near_negative & ~below_range & 0xFFu),
-                                    _mm512_add_pd(_mm512_sub_pd(one, erfc), one));
-    complement = _mm512_mask_mov_pd(complement, far_negative, _mm512_sub_pd(_mm512_set1_pd(2.0), erfc));
-
-    // Infinities come out as the scalar code's early returns would give them
-    // (erfc is zero beyond the cutoff); NaN is z itself.
-    const __m512d value = _mm512_mul_pd(complement, _mm512_set1_pd(0.5));
-    return _mm512_mask_mov_pd(value, _mm512_cmp_pd_mask(lanes.z, lanes.z, _CMP_UNORD_Q), lanes.z);
+        // Infinities come out as the scalar code's early returns would give
+        // them (erfc is zero beyond the cutoff); NaN is z itself.
+        const __m512d value = _mm512_mul_pd(complement, _mm512_set1_pd(0.5));
+        values[g] = _mm512_mask_mov_pd(value, _mm512_cmp_pd_mask(lanes[g].z, lanes[g].z, _CMP_UNORD_Q), lanes[g].z);
+    }
 }
+
+#undef VELARIX_EACH_GROUP
 
 // Up to 256 values in three passes: the exponents of every group, then the
 // C runtime's exp for each lane that needs one (one scalar call per lane, as
@@ -330,6 +345,7 @@ VELARIX_AVX512 inline __m512d lane_values(const LaneArguments& lanes, __m512d ex
 // chains of dependent operations, which the calls would otherwise separate.
 constexpr std::size_t kLanes = 8;
 constexpr std::size_t kGroupsPerPass = 32;
+constexpr std::size_t kInterleaved = 2;
 
 VELARIX_AVX512 inline __mmask8 lanes_in_batch(std::size_t count, std::size_t first) {
     const std::size_t lanes = std::min(kLanes, count - first);
@@ -353,10 +369,23 @@ VELARIX_AVX512 void standard_normal_cdf_avx512_pass(const double* x, double* val
             exponential = std::exp(exponential);
         }
     }
-    for (std::size_t first = 0, group = 0; first < count; first += kLanes, ++group) {
-        const LaneArguments lanes = lane_arguments(_mm512_load_pd(scaled.data() + first));
-        const __m512d exponential = _mm512_maskz_load_pd(needs_exp[group], exponentials.data() + first);
-        _mm512_mask_storeu_pd(values + first, lanes_in_batch(count, first), lane_values(lanes, exponential));
+    // kInterleaved groups at a time; past the last group, the last group
+    // again, whose values are stored once.
+    const std::size_t groups = (count + kLanes - 1) / kLanes;
+    for (std::size_t group = 0; group < groups; group += kInterleaved) {
+        LaneArguments lanes[kInterleaved];
+        __m512d exponential[kInterleaved];
+        for (std::size_t g = 0; g < kInterleaved; ++g) {
+            const std::size_t taken = std::min(group + g, groups - 1);
+            lanes[g] = lane_arguments(_mm512_load_pd(scaled.data() + taken * kLanes));
+            exponential[g] = _mm512_maskz_load_pd(needs_exp[taken], exponentials.data() + taken * kLanes);
+        }
+        __m512d group_values[kInterleaved];
+        lane_values(lanes, exponential, group_values);
+        for (std::size_t g = 0; g < kInterleaved && group + g < groups; ++g) {
+            const std::size_t first = (group + g) * kLanes;
+            _mm512_mask_storeu_pd(values + first, lanes_in_batch(count, first), group_values[g]);
+        }
     }
 }
 
