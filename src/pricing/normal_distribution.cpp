@@ -228,8 +228,9 @@ VELARIX_AVX512 inline __m512d negated(__m512d v) {
     return _mm512_castsi512_pd(_mm512_xor_si512(_mm512_castpd_si512(v), _mm512_set1_epi64(INT64_MIN)));
 }
 
-VELARIX_AVX512 inline __mmask8 compare(__m512d v, double bound, int predicate) {
-    return _mm512_cmp_pd_mask(v, _mm512_set1_pd(bound), predicate);
+template <int Predicate>
+VELARIX_AVX512 inline __mmask8 compare(__m512d v, double bound) {
+    return _mm512_cmp_pd_mask(v, _mm512_set1_pd(bound), Predicate);
 }
 
 // The scaled argument z of eight values, and erf_nonnegative's argument a:
@@ -253,8 +254,8 @@ VELARIX_AVX512 inline LaneArguments lane_arguments(__m512d z) {
 // The lanes whose a lies in the erfc intervals, from 0.5 up to the cutoff:
 // the ones that need an exponential.
 VELARIX_AVX512 inline __mmask8 in_erfc_intervals(__m512d a) {
-    return static_cast<__mmask8>(compare(a, kLowerRangeLimit, _CMP_GE_OQ) &
-                                 compare(a, kUpperCutoff, _CMP_LT_OQ));
+    return static_cast<__mmask8>(compare<_CMP_GE_OQ>(a, kLowerRangeLimit) &
+                                 compare<_CMP_LT_OQ>(a, kUpperCutoff));
 }
 
 // Steps applied to each of a few groups of eight lanes in turn, so that the
@@ -278,13 +279,13 @@ VELARIX_AVX512 inline void lane_values(const LaneArguments (&lanes)[Groups], con
     __m512d numerator[Groups];
     __m512d denominator[Groups];
     VELARIX_EACH_GROUP {
-        below_range[g] = compare(lanes[g].a, kLowerRangeLimit, _CMP_LT_OQ);
+        below_range[g] = compare<_CMP_LT_OQ>(lanes[g].a, kLowerRangeLimit);
         // The row counts the bounds at or below a, in two independent sums.
         __m512i lower_bounds = _mm512_setzero_si512();
         __m512i upper_bounds = _mm512_setzero_si512();
         for (std::size_t index = 0; index < kErfcIntervals.size(); ++index) {
             __m512i& bounds = index < kErfcIntervals.size() / 2 ? lower_bounds : upper_bounds;
-            bounds = _mm512_mask_add_epi64(bounds, compare(lanes[g].a, kErfcIntervals[index].lower, _CMP_GE_OQ),
+            bounds = _mm512_mask_add_epi64(bounds, compare<_CMP_GE_OQ>(lanes[g].a, kErfcIntervals[index].lower),
                                            bounds, _mm512_set1_epi64(1));
         }
         row[g] = _mm512_add_epi64(lower_bounds, upper_bounds);
@@ -310,17 +311,17 @@ VELARIX_AVX512 inline void lane_values(const LaneArguments (&lanes)[Groups], con
         const __m512d linear = _mm512_mul_pd(a, _mm512_set1_pd(1.125));
         const __m512d rational_erf = _mm512_add_pd(linear, quotient);
         const __m512d tiny_erf = _mm512_add_pd(linear, _mm512_mul_pd(a, _mm512_set1_pd(kTinySlopeCorrection)));
-        const __m512d erf = _mm512_mask_mov_pd(rational_erf, compare(a, kTinyArgument, _CMP_LT_OQ), tiny_erf);
+        const __m512d erf = _mm512_mask_mov_pd(rational_erf, compare<_CMP_LT_OQ>(a, kTinyArgument), tiny_erf);
 
         // From 0.5 on: erfc(a), zero from the cutoff on.
         const __m512d scale = _mm512_div_pd(exponential[g], a);
         const __m512d erfc_in_intervals = _mm512_add_pd(
             _mm512_mul_pd(quotient, scale), _mm512_mul_pd(lane_coefficient(kLaneTables.offset, row[g]), scale));
-        const __m512d erfc = _mm512_mask_mov_pd(erfc_in_intervals, compare(a, kUpperCutoff, _CMP_GE_OQ), zero);
+        const __m512d erfc = _mm512_mask_mov_pd(erfc_in_intervals, compare<_CMP_GE_OQ>(a, kUpperCutoff), zero);
 
         // erf_rational(z, true): for z >= 0, 1 - erf or erfc; for z < -0.5,
         // 2 - erfc; for -0.5 < z < 0, erf + 1; for z = -0.5, (1 - erfc) + 1.
-        const __mmask8 far_negative = compare(lanes[g].z, -kLowerRangeLimit, _CMP_LT_OQ);
+        const __mmask8 far_negative = compare<_CMP_LT_OQ>(lanes[g].z, -kLowerRangeLimit);
         const auto near_negative = static_cast<__mmask8>(lanes[g].negative & ~far_negative & 0xFFu);
         __m512d complement = _mm512_mask_blend_pd(below_range[g], erfc, _mm512_sub_pd(one, erf));
         complement = _mm512_mask_mov_pd(complement, static_cast<__mmask8>(near_negative & below_range[g]),
