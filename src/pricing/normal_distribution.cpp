@@ -396,6 +396,8 @@ VELARIX_AVX512 void standard_normal_cdf_avx512(const double* x, double* values, 
         standard_normal_cdf_avx512_pass(x + first, values + first, std::min(kPass, count - first));
     }
 }
+
+#undef VELARIX_AVX512
 #endif
 
 bool cpu_has(NormalPath path) {

@@ -3,7 +3,6 @@
 // the pricing core. Nothing here knows about Python.
 #pragma once
 
-#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -62,23 +61,6 @@ public:
 private:
     std::variant<Value, PricingError> outcome_;
 };
-
-template <typename Value>
-const PricingError* error_of(const PricingResult<Value>& result) {
-    return result.has_value() ? nullptr : &result.error();
-}
-
-// Applies `combine` to the values of `results`, or passes on the first error.
-template <typename Combine, typename... Values>
-auto combine_results(Combine combine, const PricingResult<Values>&... results)
-    -> PricingResult<decltype(combine(results.value()...))> {
-    for (const PricingError* error : {error_of(results)...}) {
-        if (error != nullptr) {
-            return *error;
-        }
-    }
-    return combine(results.value()...);
-}
 
 // The message of a refused option-type text; it reaches Python unchanged.
 inline constexpr std::string_view kInvalidOptionTypeMessage = "Invalid option type. Use 'call' or 'put'.";
