@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <ostream>
 #include <random>
 #include <sstream>
 #include <vector>
@@ -38,6 +39,15 @@ double from_bits(std::uint64_t bits) { return std::bit_cast<double>(bits); }
     message << std::hex << "expected 0x" << expected_bits << ", got 0x" << actual_bits;
     return ::testing::AssertionFailure() << message.str();
 }
+
+}  // namespace
+
+namespace velarix {
+// Names the path in the tests' messages.
+void PrintTo(NormalPath path, std::ostream* out) { *out << normal_path_name(path); }
+}  // namespace velarix
+
+namespace {
 
 const auto kAllPaths = ::testing::Values(NormalPath::Scalar, NormalPath::Avx512);
 const auto kPathNames = [](const ::testing::TestParamInfo<NormalPath>& info) {
