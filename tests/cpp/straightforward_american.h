@@ -41,8 +41,10 @@ struct Market {
 // phi(S, tau, gamma, H, I) = e^lambda S^gamma [N(d) - (I/S)^kappa N(d - 2 ln(I/S) / (sigma sqrt tau))]
 inline double phi(const Market& m, double tau, Exponent exponent, double level) {
     const double gamma = exponent == Exponent::Beta ? m.beta : exponent == Exponent::One ? 1.0 : 0.0;
-    double lambda;
-    double kappa;
+    // Every case sets both; the initial values only keep GCC's flow analysis
+    // (under the sanitizers) from warning.
+    double lambda = 0.0;
+    double kappa = 0.0;
     switch (exponent) {
         case Exponent::Beta:
             lambda = ((-m.r + gamma * m.b) + ((0.5 * gamma) * (gamma - 1.0)) * m.sigma2) * tau;
