@@ -15,12 +15,13 @@
 // of am_greeks) are evaluated together in one batch, in SIMD lanes where the
 // CPU has them, with the bits of N evaluated one by one.
 //
-// No exp, log or pow is computed twice for bit-identical arguments in one
-// computation: each layer may be given a known one (the unbumped option's,
-// for the bumped prices of the Greeks), and takes from it every value whose
-// argument has the same bits: the growth factors that a volatility bump
-// leaves alone, ln(S/K) and S^beta where the spot, strike and beta are the
-// same. A repeated argument gives the repeated value, so no bit changes.
+// An exp, log or pow is not computed again for the bits of an argument that
+// the same slot of a known computation already had: each layer may be given a
+// known one (the unbumped option's, for the bumped prices of the Greeks), and
+// takes from it the growth factors that a volatility bump leaves alone (and
+// those of other bumps that round alike), the trigger growth, ln(S/K) and
+// S^beta where their arguments have the same bits. A repeated argument gives
+// the repeated value, so no bit changes.
 #pragma once
 
 #include <array>
