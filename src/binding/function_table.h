@@ -32,8 +32,13 @@ PricingResult<double> ignoring_option_type(double s, double k, double t, double 
     return Computation(s, k, t, r, sigma, q);
 }
 
+// The model a function computes with; its cost per option differs by two
+// orders of magnitude, which the batch module's work split takes into account.
+enum class Model { BlackScholes, BjerksundStensland };
+
 struct FunctionDefinition {
     const char* name;
+    Model model;
     bool takes_option_type;  // else the parameters end with q
     std::variant<ValueComputation, GreeksComputation> computation;
     const char* summary;  // first line of the docstring
@@ -46,36 +51,36 @@ struct FunctionDefinition {
 
 // In the order the modules add the functions and list them in __all__.
 inline constexpr std::array<FunctionDefinition, 13> kFunctions = {{
-    {"bs_delta", true, ValueComputation{bs_delta}, "Calculate the delta of a European option using Black-Scholes.",
+    {"bs_delta", Model::BlackScholes, true, ValueComputation{bs_delta}, "Calculate the delta of a European option using Black-Scholes.",
      "The delta of the option", true},
-    {"bs_gamma", false, ValueComputation{ignoring_option_type<bs_gamma>},
+    {"bs_gamma", Model::BlackScholes, false, ValueComputation{ignoring_option_type<bs_gamma>},
      "Calculate the gamma of a European option using Black-Scholes.",
      "The gamma of the option (same for calls and puts)"},
-    {"bs_theta", true, ValueComputation{bs_theta}, "Calculate the theta of a European option using Black-Scholes.",
+    {"bs_theta", Model::BlackScholes, true, ValueComputation{bs_theta}, "Calculate the theta of a European option using Black-Scholes.",
      "The theta of the option (per day)"},
-    {"bs_vega", false, ValueComputation{ignoring_option_type<bs_vega>},
+    {"bs_vega", Model::BlackScholes, false, ValueComputation{ignoring_option_type<bs_vega>},
      "Calculate the vega of a European option using Black-Scholes.",
      "The vega of the option (same for calls and puts)"},
-    {"bs_rho", true, ValueComputation{bs_rho}, "Calculate the rho of a European option using Black-Scholes.",
+    {"bs_rho", Model::BlackScholes, true, ValueComputation{bs_rho}, "Calculate the rho of a European option using Black-Scholes.",
      "The rho of the option (per 1% change in interest rate)"},
-    {"bs_greeks", true, GreeksComputation{bs_greeks},
+    {"bs_greeks", Model::BlackScholes, true, GreeksComputation{bs_greeks},
      "Calculate all Greeks for a European option using Black-Scholes.",
      "A Greeks object with delta, gamma, theta, vega, and rho"},
-    {"am_price", true, ValueComputation{am_price},
+    {"am_price", Model::BjerksundStensland, true, ValueComputation{am_price},
      "Calculate the price of an American option using Bjerksund-Stensland 2002.", "The price of the American option"},
-    {"am_delta", true, ValueComputation{am_delta},
+    {"am_delta", Model::BjerksundStensland, true, ValueComputation{am_delta},
      "Calculate the delta of an American option using Bjerksund-Stensland.", "The delta of the American option"},
-    {"am_gamma", true, ValueComputation{am_gamma},
+    {"am_gamma", Model::BjerksundStensland, true, ValueComputation{am_gamma},
      "Calculate the gamma of an American option using Bjerksund-Stensland.", "The gamma of the American option"},
-    {"am_theta", true, ValueComputation{am_theta},
+    {"am_theta", Model::BjerksundStensland, true, ValueComputation{am_theta},
      "Calculate the theta of an American option using Bjerksund-Stensland.",
      "The theta of the American option (per day)"},
-    {"am_vega", true, ValueComputation{am_vega},
+    {"am_vega", Model::BjerksundStensland, true, ValueComputation{am_vega},
      "Calculate the vega of an American option using Bjerksund-Stensland.", "The vega of the American option"},
-    {"am_rho", true, ValueComputation{am_rho},
+    {"am_rho", Model::BjerksundStensland, true, ValueComputation{am_rho},
      "Calculate the rho of an American option using Bjerksund-Stensland.",
      "The rho of the American option (per 1% change in interest rate)"},
-    {"am_greeks", true, GreeksComputation{am_greeks},
+    {"am_greeks", Model::BjerksundStensland, true, GreeksComputation{am_greeks},
      "Calculate all Greeks for an American option using Bjerksund-Stensland.",
      "A Greeks object with delta, gamma, theta, vega, and rho"},
 }};

@@ -58,16 +58,24 @@ ErrorValue invalid_option_type() {
     return ErrorValue::deferred(PyExc_ValueError, std::string(kInvalidOptionTypeMessage));
 }
 
-Fallible<OptionType> option_type_of(PyObject* argument) {
+Fallible<std::optional<OptionType>> option_type_element(PyObject* argument) {
     if (const std::optional<OptionType> known = interned_option_type(argument)) {
-        return *known;
+        return known;
     }
     Fallible<std::string_view> text = to_utf8(argument, kOptionTypeSlot);
     if (!text.ok()) {
         return std::move(text.error());
     }
-    if (const std::optional<OptionType> parsed = parse_option_type(text.value())) {
-        return *parsed;
+    return parse_option_type(text.value());
+}
+
+Fallible<OptionType> option_type_of(PyObject* argument) {
+    Fallible<std::optional<OptionType>> read = option_type_element(argument);
+    if (!read.ok()) {
+        return std::move(read.error());
+    }
+    if (const std::optional<OptionType> type = read.value()) {
+        return *type;
     }
     return invalid_option_type();
 }

@@ -20,6 +20,10 @@ namespace velarix {
 // by identity, else any str read as text.
 Fallible<OptionType> option_type_of(PyObject* argument);
 
+// The same for one element of an array of option types: nothing when it is
+// a str that names no option type, so that the caller can say which element.
+Fallible<std::optional<OptionType>> option_type_element(PyObject* argument);
+
 // The refusal of a text that names no option type, ready to raise.
 ErrorValue invalid_option_type();
 
