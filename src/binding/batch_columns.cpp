@@ -37,6 +37,23 @@ Fallible<OwnedRef> as_array(const NumpyHandles& numpy, PyObject* argument) {
     return array;
 }
 
+// Whether numpy made a 0-d array of something that was not an array: one
+// value, which is then read exactly as the scalar module reads an argument.
+Fallible<bool> wraps_one_value(PyObject* array, PyObject* argument) {
+    if (array == argument) {
+        return false;
+    }
+    OwnedRef ndim = OwnedRef::steal(PyObject_GetAttrString(array, "ndim"));
+    if (!ndim) {
+        return take_pending_error();
+    }
+    const long dimensions = PyLong_AsLong(ndim.get());
+    if (dimensions == -1 && PyErr_Occurred() != nullptr) {
+        return take_pending_error();
+    }
+    return dimensions == 0;
+}
+
 struct DtypeDescription {
     char kind;
     std::string name;  // as error messages show it
@@ -208,20 +225,31 @@ void NumberColumn::set_scalar(double value) {
     operand_.data = reinterpret_cast<const char*>(&scalar_);
 }
 
+Fallible<bool> NumberColumn::read_one(PyObject* argument, std::size_t parameter) {
+    const double value = PyFloat_AsDouble(argument);
+    if (value == -1.0) {
+        if (std::optional<ErrorValue> error = conversion_failure(parameter)) {
+            return std::move(*error);
+        }
+    }
+    set_scalar(value);
+    return true;
+}
+
 Fallible<bool> NumberColumn::read(const NumpyHandles& numpy, PyObject* argument, std::size_t parameter) {
     if (PyType_HasFeature(Py_TYPE(argument), Py_TPFLAGS_LONG_SUBCLASS) || PyFloat_Check(argument)) {
-        const double value = PyFloat_AsDouble(argument);
-        if (value == -1.0) {
-            if (std::optional<ErrorValue> error = conversion_failure(parameter)) {
-                return std::move(*error);
-            }
-        }
-        set_scalar(value);
-        return true;
+        return read_one(argument, parameter);
     }
     Fallible<OwnedRef> array = as_array(numpy, argument);
     if (!array.ok()) {
         return std::move(array.error()).tagged_with_argument(kParameterNames[parameter]);
+    }
+    Fallible<bool> one_value = wraps_one_value(array.value().get(), argument);
+    if (!one_value.ok()) {
+        return std::move(one_value.error());
+    }
+    if (one_value.value()) {
+        return read_one(argument, parameter);
     }
     Fallible<DtypeDescription> dtype = describe_dtype(array.value().get());
     if (!dtype.ok()) {
@@ -277,18 +305,29 @@ void OptionTypeColumn::set_scalar(OptionType type) {
     operand_.data = reinterpret_cast<const char*>(types_.data());
 }
 
+Fallible<bool> OptionTypeColumn::read_one(PyObject* argument) {
+    Fallible<OptionType> type = option_type_of(argument);
+    if (!type.ok()) {
+        return std::move(type.error());
+    }
+    set_scalar(type.value());
+    return true;
+}
+
 Fallible<bool> OptionTypeColumn::read(const NumpyHandles& numpy, PyObject* argument) {
     if (PyType_HasFeature(Py_TYPE(argument), Py_TPFLAGS_UNICODE_SUBCLASS)) {
-        Fallible<OptionType> type = option_type_of(argument);
-        if (!type.ok()) {
-            return std::move(type.error());
-        }
-        set_scalar(type.value());
-        return true;
+        return read_one(argument);
     }
     Fallible<OwnedRef> array = as_array(numpy, argument);
     if (!array.ok()) {
         return std::move(array.error()).tagged_with_argument(kParameterNames[kOptionTypeSlot]);
+    }
+    Fallible<bool> one_value = wraps_one_value(array.value().get(), argument);
+    if (!one_value.ok()) {
+        return std::move(one_value.error());
+    }
+    if (one_value.value()) {
+        return read_one(argument);
     }
     Fallible<DtypeDescription> dtype = describe_dtype(array.value().get());
     if (!dtype.ok()) {

@@ -47,6 +47,8 @@ private:
 };
 
 // One number parameter: a scalar, or a float64 array held with its buffer.
+// Python numbers and other values that are no array (numpy makes a 0-d array
+// of them) are read by PyFloat_AsDouble as the scalar module reads them.
 class NumberColumn {
 public:
     // Reads `argument` for the parameter with index `parameter` (its name
@@ -56,6 +58,9 @@ public:
     const StridedOperand& operand() const { return operand_; }
 
 private:
+    // One value that is no array, read as the scalar module reads it.
+    Fallible<bool> read_one(PyObject* argument, std::size_t parameter);
+
     double scalar_ = 0.0;
     OwnedRef array_;
     BufferView buffer_;
@@ -71,6 +76,8 @@ public:
     const StridedOperand& operand() const { return operand_; }
 
 private:
+    Fallible<bool> read_one(PyObject* argument);
+
     std::vector<unsigned char> types_;
     StridedOperand operand_;
 };
