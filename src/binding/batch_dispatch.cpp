@@ -31,10 +31,11 @@ constexpr const char* kThreadsParameter = "threads";
 constexpr std::size_t kOperandCount = kNumberCount + 1;  // the numbers, then the option type
 constexpr std::size_t kMaxOutputs = 5;
 
-// The fewest options worth a thread of their own: starting and joining one
-// costs tens of microseconds, about the work of this many options (measured
-// with benchmarks/batch.py --grain on two cores).
-constexpr Py_ssize_t grain_of(Model model) { return model == Model::BlackScholes ? 16384 : 256; }
+// The fewest options worth a thread of their own: each thread gets at least
+// this many. Starting and joining a thread costs tens of microseconds; two
+// threads on half as many each were measured no faster than one below about
+// these sizes (benchmarks/batch.py --grain, two cores).
+constexpr Py_ssize_t grain_of(Model model) { return model == Model::BlackScholes ? 16384 : 512; }
 
 // The CPUs this process may run on.
 std::size_t usable_cpus() {
@@ -322,7 +323,7 @@ Fallible<OwnedRef> batch_call(PyObject* module, PyObject* positional, PyObject* 
             work.bases[i] = operands[i]->data;
             work.strides[i] = broadcast_strides(*operands[i], *shape);
         }
-        const Py_ssize_t worthwhile = (*count + grain_of(function.model) - 1) / grain_of(function.model);
+        const Py_ssize_t worthwhile = std::max<Py_ssize_t>(1, *count / grain_of(function.model));
         const std::size_t threads = std::min(requested.value(), static_cast<std::size_t>(worthwhile));
         if (std::optional<IndexedFailure> failure = compute_all<Index>(work, *count, threads)) {
             return ErrorValue::deferred(PyExc_ValueError, failure->error.display());

@@ -16,9 +16,9 @@ from batch_helpers import FIELDS, NAMES, WITHOUT_OPTION_TYPE, arguments_for, bat
 
 EDGES = [0.0, -0.0, 5e-324, -1.0, 1e308, math.inf, -math.inf, math.nan]
 WORDS = ["call", "put", "c", "p", "CALL", "Put", "P", "cALl"]
-# Enough options that the largest thread counts get several chunks of the
-# work split, which starts a thread per 16384 European or 256 American options.
-BOOK_SIZE = {"bs": 70_000, "am": 2_500}
+# Enough options that the largest thread counts get several chunks: each
+# thread gets at least 16384 European or 512 American options.
+BOOK_SIZE = {"bs": 70_000, "am": 4_500}
 
 
 def make_book(size, seed):
