@@ -40,7 +40,7 @@ BOOK_SIZE = 1_000_000
 # fract(i * BOOK_STEPS[j]), the same doubles in C++ and numpy.
 BOOK_STEPS = (0.6180339887498949, 0.41421356237309515, 0.7320508075688772, 0.2360679774997898,
               0.6457513110645907, 0.3166247903553998, 0.16227766016837952)
-ROUNDS = {"bs_greeks": 7, "am_greeks": 3}
+ROUNDS = {"bs_greeks": 11, "am_greeks": 3}
 SLICES = {"am_greeks loop": 100_000, "QuantLib": 20_000}
 GRAINS = {"bs_vega": 16384, "am_price": 512}
 

@@ -28,6 +28,9 @@ class Greeks(NamedTuple, Generic[_Field]):
     vega: _Field
     rho: _Field
 
+# Each function has two overloads: every input a scalar gives numpy.float64
+# values, anything else arrays. The first is a special case of the second
+# with another return type, which mypy calls an overlap; it is the intent.
 @overload
 def bs_delta(s: float, k: float, t: float, r: float, sigma: float, q: float = 0.0, option_type: _OptionType = "call", *, threads: int | None = None) -> np.float64: ...  # type: ignore[overload-overlap]
 @overload
