@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
-#include <exception>
 #include <optional>
 #include <string>
 #include <thread>
@@ -207,13 +206,26 @@ private:
     std::vector<std::thread> threads_;
 };
 
+// What a C++ exception in a worker said, copied without allocating. The
+// exception itself is not carried across threads: std::exception_ptr would
+// need a C++ runtime newer than the manylinux_2_28 policy allows.
+struct Crash {
+    bool happened = false;
+    std::array<char, 256> message{};
+
+    void record(const char* what) noexcept {
+        happened = true;
+        std::strncpy(message.data(), what, message.size() - 1);
+    }
+};
+
 // Runs the computation over [0, count) on `threads` threads, the calling one
 // included, in contiguous chunks of nearly equal size. A C++ exception in a
-// worker is carried back to the calling thread and rethrown there.
+// chunk becomes an internal failure in the calling thread once all are done.
 template <std::size_t Index>
 std::optional<IndexedFailure> compute_all(const BatchWork& work, Py_ssize_t count, std::size_t threads) {
     std::vector<std::optional<IndexedFailure>> failures(threads);
-    std::vector<std::exception_ptr> crashes(threads);
+    std::vector<Crash> crashes(threads);
     const auto chunk_start = [&](std::size_t chunk) {
         const auto chunks = static_cast<Py_ssize_t>(threads);
         const auto whole = static_cast<Py_ssize_t>(chunk);
@@ -222,8 +234,10 @@ std::optional<IndexedFailure> compute_all(const BatchWork& work, Py_ssize_t coun
     const auto run_chunk = [&](std::size_t chunk) noexcept {
         try {
             failures[chunk] = compute_range<Index>(work, chunk_start(chunk), chunk_start(chunk + 1));
+        } catch (const std::exception& exception) {
+            crashes[chunk].record(exception.what());
         } catch (...) {
-            crashes[chunk] = std::current_exception();
+            crashes[chunk].record("unknown native exception");
         }
     };
     {
@@ -235,9 +249,9 @@ std::optional<IndexedFailure> compute_all(const BatchWork& work, Py_ssize_t coun
         }
         run_chunk(0);
     }
-    for (const std::exception_ptr& crash : crashes) {
-        if (crash) {
-            std::rethrow_exception(crash);
+    for (const Crash& crash : crashes) {
+        if (crash.happened) {
+            fail_internally(std::string("a worker thread failed: ") + crash.message.data());
         }
     }
     for (std::optional<IndexedFailure>& failure : failures) {

@@ -123,7 +123,7 @@ def test_many_calls_succeeding_and_failing_leak_nothing():
             for name, args, kwargs in CALLS:
                 outcome(name, args, kwargs)
 
-    rounds = max(500, LEAK_CALLS // 1000)
+    rounds = max(1000, LEAK_CALLS // 1000)
     run(2000)  # until the interpreter's and numpy's caches have grown to their size (measured: 1000 to 2000)
     blocks = sys.getallocatedblocks()
     def references():
@@ -135,7 +135,8 @@ def test_many_calls_succeeding_and_failing_leak_nothing():
     after = references()
     block_growth = sys.getallocatedblocks() - blocks
     assert after == before
-    assert block_growth <= 20
+    # A leak of one block in one of the calls grows by a block per round.
+    assert block_growth < rounds // 5
 
 
 FAULT_SWEEP = """
