@@ -91,31 +91,12 @@ ErrorValue argument_type_error(std::size_t parameter, const std::string& message
     return ErrorValue::deferred(PyExc_TypeError, std::string("argument '") + kParameterNames[parameter] + "': " + message);
 }
 
-bool is_c_contiguous(const StridedOperand& operand, Py_ssize_t item_size) {
-    Py_ssize_t stride = item_size;
-    for (std::size_t d = operand.shape.ndim; d-- > 0;) {
-        if (operand.shape.extent[d] != 1 && operand.strides[d] != stride) {
-            return false;
-        }
-        stride *= operand.shape.extent[d];
-    }
-    return true;
-}
-
 // Calls `visit(flat_index, element)` for each element of `operand` in C order
 // until it returns an error.
 template <typename Visit>
-std::optional<ErrorValue> for_each_element(const StridedOperand& operand, Py_ssize_t item_size, Visit&& visit) {
+std::optional<ErrorValue> for_each_element(const StridedOperand& operand, Visit&& visit) {
     const std::optional<Py_ssize_t> count = element_count(operand.shape);
     if (!count || *count == 0) {
-        return std::nullopt;
-    }
-    if (is_c_contiguous(operand, item_size)) {
-        for (Py_ssize_t i = 0; i < *count; ++i) {
-            if (std::optional<ErrorValue> error = visit(i, operand.data + i * item_size)) {
-                return error;
-            }
-        }
         return std::nullopt;
     }
     const std::array<const char*, 1> bases = {operand.data};
@@ -337,7 +318,7 @@ Fallible<bool> NumberColumn::read(const NumpyHandles& numpy, PyObject* argument,
     const StridedOperand source = objects.operand();
     converted_.resize(static_cast<std::size_t>(element_count(source.shape).value_or(0)));
     std::optional<ErrorValue> failure =
-        for_each_element(source, sizeof(PyObject*), [&](Py_ssize_t i, const char* element) -> std::optional<ErrorValue> {
+        for_each_element(source, [&](Py_ssize_t i, const char* element) -> std::optional<ErrorValue> {
             const OwnedRef object = object_at(element);
             const double value = PyFloat_AsDouble(object.get());
             if (value == -1.0) {
@@ -403,7 +384,7 @@ Fallible<bool> OptionTypeColumn::read(const NumpyHandles& numpy, PyObject* argum
     const bool swapped = kind == 'U' && swapped_byte_order(buffer.view().format);
     KnownWords known(kind == 'U' ? static_cast<std::size_t>(buffer.view().itemsize) : 0);
     std::optional<ErrorValue> failure =
-        for_each_element(source, buffer.view().itemsize, [&](Py_ssize_t i, const char* element) -> std::optional<ErrorValue> {
+        for_each_element(source, [&](Py_ssize_t i, const char* element) -> std::optional<ErrorValue> {
             std::optional<OptionType> type = known.find(element);
             if (type) {
                 types_[static_cast<std::size_t>(i)] = static_cast<unsigned char>(*type);
