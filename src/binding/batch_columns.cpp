@@ -88,7 +88,8 @@ Fallible<DtypeDescription> describe_dtype(PyObject* array) {
 }
 
 ErrorValue argument_type_error(std::size_t parameter, const std::string& message) {
-    return ErrorValue::deferred(PyExc_TypeError, std::string("argument '") + kParameterNames[parameter] + "': " + message);
+    return ErrorValue::deferred(PyExc_TypeError,
+                                std::string("argument '") + kParameterNames[parameter] + "': " + message);
 }
 
 // Calls `visit(flat_index, element)` for each element of `operand` in C order
@@ -372,7 +373,8 @@ Fallible<bool> OptionTypeColumn::read(const NumpyHandles& numpy, PyObject* argum
     }
     const char kind = dtype.value().kind;
     if (kind != 'U' && kind != 'O') {
-        return argument_type_error(kOptionTypeSlot, "'" + dtype.value().name + "' object cannot be converted to 'PyString'");
+        return argument_type_error(kOptionTypeSlot,
+                                   "'" + dtype.value().name + "' object cannot be converted to 'PyString'");
     }
     BufferView buffer;
     if (!buffer.acquire(array.value().get(), PyBUF_RECORDS_RO)) {

@@ -51,17 +51,20 @@ struct FunctionDefinition {
 
 // In the order the modules add the functions and list them in __all__.
 inline constexpr std::array<FunctionDefinition, 13> kFunctions = {{
-    {"bs_delta", Model::BlackScholes, true, ValueComputation{bs_delta}, "Calculate the delta of a European option using Black-Scholes.",
+    {"bs_delta", Model::BlackScholes, true, ValueComputation{bs_delta},
+     "Calculate the delta of a European option using Black-Scholes.",
      "The delta of the option", true},
     {"bs_gamma", Model::BlackScholes, false, ValueComputation{ignoring_option_type<bs_gamma>},
      "Calculate the gamma of a European option using Black-Scholes.",
      "The gamma of the option (same for calls and puts)"},
-    {"bs_theta", Model::BlackScholes, true, ValueComputation{bs_theta}, "Calculate the theta of a European option using Black-Scholes.",
+    {"bs_theta", Model::BlackScholes, true, ValueComputation{bs_theta},
+     "Calculate the theta of a European option using Black-Scholes.",
      "The theta of the option (per day)"},
     {"bs_vega", Model::BlackScholes, false, ValueComputation{ignoring_option_type<bs_vega>},
      "Calculate the vega of a European option using Black-Scholes.",
      "The vega of the option (same for calls and puts)"},
-    {"bs_rho", Model::BlackScholes, true, ValueComputation{bs_rho}, "Calculate the rho of a European option using Black-Scholes.",
+    {"bs_rho", Model::BlackScholes, true, ValueComputation{bs_rho},
+     "Calculate the rho of a European option using Black-Scholes.",
      "The rho of the option (per 1% change in interest rate)"},
     {"bs_greeks", Model::BlackScholes, true, GreeksComputation{bs_greeks},
      "Calculate all Greeks for a European option using Black-Scholes.",
