@@ -1,11 +1,11 @@
 """Prices a book of 100,000 options on a Dask cluster of worker processes.
 
 The book is held as numpy columns and cut into partitions; each worker prices
-its partition with `am_price` and `bs_greeks` and sends back a float array,
-because `PyGreeks` instances are deliberately not picklable. Plain arrays also
-keep Dask's overhead low: it inspects Python lists and tuples passed to a task
-element by element, but ships an array as one buffer. A `LocalCluster` stands
-in for a real cluster: pass a scheduler address to use one instead.
+its whole partition with `velarix_batch.am_price` and `velarix_batch.bs_greeks`,
+one call each, and sends back a float array. Plain arrays also keep Dask's
+overhead low: it inspects Python lists and tuples passed to a task element by
+element, but ships an array as one buffer. A `LocalCluster` stands in for a
+real cluster: pass a scheduler address to use one instead.
 
     python examples/dask_book.py [scheduler-address]
 
@@ -18,7 +18,7 @@ import time
 import numpy as np
 from dask.distributed import Client, LocalCluster
 
-import velarix
+import velarix_batch
 
 BOOK_SIZE = 100_000
 PARTITION_SIZE = 10_000
@@ -44,15 +44,15 @@ def make_book(size, seed=7):
 
 def price_partition(partition):
     """Runs on a worker: one row per option, the American price and then the
-    European delta, gamma, theta, vega and rho."""
-    results = np.empty((len(partition["s"]), len(RESULT_FIELDS)))
-    rows = zip(*(partition[column].tolist() for column in COLUMNS), partition["is_call"].tolist())
-    for row, (s, k, t, r, sigma, q, is_call) in enumerate(rows):
-        option_type = "call" if is_call else "put"
-        greeks = velarix.bs_greeks(s, k, t, r, sigma, q, option_type)
-        results[row] = (velarix.am_price(s, k, t, r, sigma, q, option_type),
-                        greeks.delta, greeks.gamma, greeks.theta, greeks.vega, greeks.rho)
-    return results
+    European delta, gamma, theta, vega and rho. `partition` maps column names
+    to arrays: a dict as here, or a pandas DataFrame. Each worker process
+    has one thread of its own (threads_per_worker=1), so velarix_batch
+    computes on that one thread; the cluster spreads the partitions."""
+    numbers = [np.asarray(partition[column]) for column in COLUMNS]
+    option_type = np.where(np.asarray(partition["is_call"]), "call", "put")
+    greeks = velarix_batch.bs_greeks(*numbers, option_type, threads=1)
+    price = velarix_batch.am_price(*numbers, option_type, threads=1)
+    return np.column_stack([price, *greeks])
 
 
 def partitions_of(book, size):

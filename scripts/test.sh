@@ -8,7 +8,7 @@
 #  - the Python suite from that one wheel on CPython 3.12 and 3.13 (the Dask
 #    tests included) and on the current CPython of Debian unstable (3.14),
 #    in a minimal chroot made here and kept for later runs;
-#  - on 3.12, the wheel's abi3 audit, the stubs against the module (stubtest),
+#  - on 3.12, the wheel's abi3 audit, the stubs against both modules (stubtest),
 #    a typed sample under mypy and pyright, and the README's American accuracy
 #    table and report against their script and cache;
 #  - the C++ suites and the module built with Clang, whose results must equal
@@ -87,8 +87,10 @@ git ls-files -z | xargs -0 cp --parents -t "$relocated"
 (cd "$relocated" && build_wheel "$build/relocated/wheel")
 "$tools/bin/python" - "$build"/raw-wheel/velarix-*.whl "$build"/relocated/wheel/velarix-*.whl <<'EOF'
 import sys, zipfile
-first, second = (zipfile.ZipFile(path).read("velarix.abi3.so") for path in sys.argv[1:])
-sys.exit(0 if first == second else "the module built in another folder differs")
+for module in ("velarix.abi3.so", "velarix_batch.abi3.so"):
+    first, second = (zipfile.ZipFile(path).read(module) for path in sys.argv[1:])
+    if first != second:
+        sys.exit(f"{module} built in another folder differs")
 EOF
 echo "same bytes"
 
@@ -101,7 +103,7 @@ for version in "${versions[@]}"; do
     if [ "$version" = "${versions[0]}" ]; then
         echo "== wheel and type checks"
         "$venv/bin/abi3audit" --strict "$wheel"
-        (cd "$build" && "$venv/bin/python" -m mypy.stubtest velarix)
+        (cd "$build" && "$venv/bin/python" -m mypy.stubtest velarix velarix_batch)
         "$venv/bin/python" -m mypy --strict --warn-unused-ignores --no-incremental tests/typing/typed_sample.py
         "$venv/bin/basedpyright" --outputjson --pythonpath "$venv/bin/python" tests/typing/typed_sample.py \
             > "$build/pyright.json" || true

@@ -3,14 +3,14 @@
 // and keeps __all__. The module is single-phase and keeps process-wide state,
 // so it belongs to the first interpreter that imports it; every other
 // interpreter is refused.
-#include <array>
 #include <atomic>
 #include <cstdint>
 #include <string>
 
-#include "call_binding.h"
 #include "error_translation.h"
 #include "greeks_type.h"
+#include "scalar_dispatch.h"
+#include "value_conversion.h"
 
 namespace velarix {
 namespace {
@@ -51,46 +51,8 @@ PyObject* name_name_cache = nullptr;
 PyObject* all_name() { return interned(all_name_cache, "__all__"); }
 PyObject* name_name() { return interned(name_name_cache, "__name__"); }
 
-// The docstring with its text signature line, as help() and inspect read it.
-std::string docstring(const ModuleFunction& function) {
-    const bool examples = function.documents_examples;
-    std::string doc = std::string(function.name) + "(s, k, t, r, sigma, q=0.0" +
-                      (function.takes_option_type ? ", option_type=\"call\")" : ")") + "\n--\n\n" + function.summary +
-                      "\n\nArgs:\n"
-                      "    s: Current price of the underlying asset\n"
-                      "    k: Strike price of the option\n"
-                      "    t: Time to expiration in years\n";
-    doc += examples ? "    r: Risk-free interest rate (e.g., 0.05 for 5%)\n" : "    r: Risk-free interest rate\n";
-    doc += examples ? "    sigma: Volatility of the underlying asset (e.g., 0.2 for 20%)\n"
-                    : "    sigma: Volatility of the underlying asset\n";
-    doc += examples ? "    q: Dividend yield (e.g., 0.01 for 1%)\n" : "    q: Dividend yield\n";
-    if (function.takes_option_type) {
-        doc += "    option_type: 'call' or 'put'\n";
-    }
-    return doc + "\nReturns:\n    " + function.returns;
-}
-
-// The method definitions, and the docstrings they point to, live for the
-// life of the process because every function object refers to them.
-struct MethodTable {
-    std::array<std::string, 13> docs;
-    std::array<PyMethodDef, 13> methods;
-
-    MethodTable() {
-        const auto functions = module_functions();
-        for (std::size_t i = 0; i < methods.size(); ++i) {
-            docs[i] = docstring(functions[i]);
-            // METH_KEYWORDS tells the interpreter the entry's real type; the
-            // cast goes through void (*)() as the compilers' warning asks.
-            methods[i] = {functions[i].name,
-                          reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(functions[i].entry)),
-                          METH_VARARGS | METH_KEYWORDS, docs[i].c_str()};
-        }
-    }
-};
-
 MethodTable& method_table() {
-    static MethodTable table;
+    static MethodTable table(scalar_functions(), ModuleFront::Scalar);
     return table;
 }
 
@@ -145,7 +107,7 @@ Fallible<bool> initialise(PyObject* module) {
     if (!interned_words.ok()) {
         return std::move(interned_words.error());
     }
-    for (PyMethodDef& method : method_table().methods) {
+    for (PyMethodDef& method : method_table().functions()) {
         Fallible<bool> added = add_function(module, method);
         if (!added.ok()) {
             return std::move(added.error());

@@ -1,4 +1,5 @@
-"""Pricing on Dask worker processes gives, bit for bit, the local results.
+"""Pricing partitions with velarix_batch on Dask worker processes gives, bit
+for bit, the scalar module's results computed here, option by option.
 
 Runs under the `dask` marker (`pytest -m dask`) and is skipped when Dask
 distributed is not installed."""
@@ -8,8 +9,10 @@ import random
 import struct
 import sys
 
+import numpy as np
 import pytest
 import velarix
+import velarix_batch
 
 distributed = pytest.importorskip("distributed")
 cloudpickle = pytest.importorskip("cloudpickle")
@@ -34,20 +37,30 @@ def book(count, seed=11):
     return options + EDGE_OPTIONS
 
 
-def price_options(options):
-    """Runs on a worker: PyGreeks instances cannot be pickled, so the Greeks
-    travel back as plain tuples."""
-    results = []
-    for option in options:
-        greeks = velarix.bs_greeks(*option)
-        results.append((velarix.am_price(*option),
-                        (greeks.delta, greeks.gamma, greeks.theta, greeks.vega, greeks.rho)))
-    return results
+COLUMNS = ("s", "k", "t", "r", "sigma", "q", "option_type")
 
 
-def raw_bits(result):
-    price, greeks = result
-    return struct.pack("<6d", price, *greeks)
+def partition_of(options):
+    """The options as a partition of columns, as a DataFrame partition gives them."""
+    return {name: np.array(column) for name, column in zip(COLUMNS, zip(*options))}
+
+
+def price_partition(partition):
+    """Runs on a worker: a partition of columns in, one row of six floats
+    (the American price, then the five European Greeks) per option out."""
+    columns = [partition[name] for name in COLUMNS]
+    greeks = velarix_batch.bs_greeks(*columns, threads=1)
+    return np.column_stack([velarix_batch.am_price(*columns, threads=1), *greeks])
+
+
+def price_locally(option):
+    """The scalar module on one option, as the six floats of a row."""
+    greeks = velarix.bs_greeks(*option)
+    return velarix.am_price(*option), greeks.delta, greeks.gamma, greeks.theta, greeks.vega, greeks.rho
+
+
+def raw_bits(row):
+    return struct.pack("<6d", *row)
 
 
 @pytest.fixture(scope="module")
@@ -64,11 +77,11 @@ def client():
 
 def test_workers_price_a_book_bit_for_bit_like_this_process(client):
     options = book(3000)
-    partitions = [options[start:start + 500] for start in range(0, len(options), 500)]
-    remote = [result for part in client.gather(client.map(price_options, partitions)) for result in part]
-    local = price_options(options)
-    assert len(remote) == len(local)
-    mismatches = [option for option, a, b in zip(options, remote, local) if raw_bits(a) != raw_bits(b)]
+    partitions = [partition_of(options[start:start + 500]) for start in range(0, len(options), 500)]
+    remote = np.concatenate(client.gather(client.map(price_partition, partitions)))
+    local = [price_locally(option) for option in options]
+    assert remote.shape == (len(local), 6)
+    mismatches = [option for option, a, b in zip(options, remote.tolist(), local) if raw_bits(a) != raw_bits(b)]
     assert mismatches == []
     worker_pids = client.run(lambda: __import__("os").getpid())
     assert len(set(worker_pids.values())) == 2
@@ -78,3 +91,7 @@ def test_a_worker_refuses_a_bad_option_type_like_this_process(client):
     future = client.submit(velarix.am_price, 100.0, 100.0, 1.0, 0.05, 0.2, 0.0, "straddle")
     with pytest.raises(ValueError, match=r"^Invalid option type\. Use 'call' or 'put'\.$"):
         future.result()
+    partition = partition_of(book(3)[:3])
+    partition["option_type"] = np.array(["call", "straddle", "put"])
+    with pytest.raises(ValueError, match=r"^Invalid option type\. Use 'call' or 'put'\. \(option_type\[1\]\)$"):
+        client.submit(price_partition, partition).result()

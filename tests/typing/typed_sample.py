@@ -1,5 +1,5 @@
-"""Checked by mypy against the installed stubs: correct uses pass, and the
-lines marked as errors must be reported."""
+"""Checked by mypy against the installed stubs of both modules: correct uses
+pass, and the lines marked as errors must be reported."""
 import velarix
 
 price: float = velarix.am_price(100.0, 95.0, 0.5, 0.05, 0.3, option_type="put")
@@ -8,3 +8,13 @@ delta: float = greeks.delta
 velarix.bs_gamma(100, 100, 1, 0.05, 0.2, option_type="call")  # type: ignore[call-arg]
 velarix.bs_delta("100", 100, 1, 0.05, 0.2)  # type: ignore[arg-type]
 greeks.delta = 1.0  # type: ignore[misc]
+
+import numpy as np
+import velarix_batch
+
+one: np.float64 = velarix_batch.bs_delta(100.0, 100.0, 1.0, 0.05, 0.2)
+book = velarix_batch.am_greeks(np.array([100.0, 90.0]), 100, 1, 0.05, 0.2, option_type=["call", "put"], threads=2)
+deltas: np.ndarray = book.delta
+vega: np.float64 = velarix_batch.bs_greeks(100.0, 100.0, 1.0, 0.05, 0.2).vega
+velarix_batch.bs_vega(100, 100, 1, 0.05, 0.2, option_type="call")  # type: ignore[call-overload]
+velarix_batch.bs_rho(100, 100, 1, 0.05, 0.2, threads="all")  # type: ignore[call-overload]

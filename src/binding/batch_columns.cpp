@@ -1,0 +1,419 @@
+// Reading velarix_batch's inputs. Every number becomes the bits the scalar
+// module's PyFloat_AsDouble gives it: Python numbers, lists and object arrays
+// through PyFloat_AsDouble itself, element by element; numeric arrays
+// through numpy's conversion to float64, which is exact for bool, float16,
+// float32 and either byte order and rounds integers to nearest as
+// PyFloat_AsDouble does (the tests check each). Option types follow the
+// scalar module's rules through its own parse_option_type.
+#include "batch_columns.h"
+
+#include <bit>
+#include <cstdint>
+#include <cstring>
+#include <optional>
+#include <string>
+
+#include "function_table.h"
+#include "value_conversion.h"
+
+namespace velarix {
+namespace {
+
+constexpr std::size_t kCodeUnitBytes = 4;  // numpy's str arrays hold UCS-4
+
+bool is_list_or_tuple(PyObject* object) {
+    return PyType_HasFeature(Py_TYPE(object), Py_TPFLAGS_LIST_SUBCLASS | Py_TPFLAGS_TUPLE_SUBCLASS);
+}
+
+// numpy.asarray(argument), or of dtype object for lists and tuples, whose
+// elements are then read exactly as the scalar module reads one argument.
+Fallible<OwnedRef> as_array(const NumpyHandles& numpy, PyObject* argument) {
+    OwnedRef array = OwnedRef::steal(
+        is_list_or_tuple(argument) ? PyObject_CallFunctionObjArgs(numpy.asarray, argument, numpy.object, nullptr)
+                                   : PyObject_CallFunctionObjArgs(numpy.asarray, argument, nullptr));
+    if (!array) {
+        return take_pending_error();
+    }
+    return array;
+}
+
+// Whether numpy made a 0-d array of something that was not an array: one
+// value, which is then read exactly as the scalar module reads an argument.
+Fallible<bool> wraps_one_value(PyObject* array, PyObject* argument) {
+    if (array == argument) {
+        return false;
+    }
+    OwnedRef ndim = OwnedRef::steal(PyObject_GetAttrString(array, "ndim"));
+    if (!ndim) {
+        return take_pending_error();
+    }
+    const long dimensions = PyLong_AsLong(ndim.get());
+    if (dimensions == -1 && PyErr_Occurred() != nullptr) {
+        return take_pending_error();
+    }
+    return dimensions == 0;
+}
+
+struct DtypeDescription {
+    char kind;
+    std::string name;  // as error messages show it
+};
+
+Fallible<DtypeDescription> describe_dtype(PyObject* array) {
+    OwnedRef dtype = OwnedRef::steal(PyObject_GetAttrString(array, "dtype"));
+    if (!dtype) {
+        return take_pending_error();
+    }
+    OwnedRef kind = OwnedRef::steal(PyObject_GetAttrString(dtype.get(), "kind"));
+    OwnedRef name = kind ? OwnedRef::steal(PyObject_GetAttrString(dtype.get(), "name")) : OwnedRef();
+    if (!name) {
+        return take_pending_error();
+    }
+    Py_ssize_t kind_size = 0;
+    Py_ssize_t name_size = 0;
+    const char* kind_text = PyUnicode_AsUTF8AndSize(kind.get(), &kind_size);
+    const char* name_text = kind_text ? PyUnicode_AsUTF8AndSize(name.get(), &name_size) : nullptr;
+    if (name_text == nullptr || kind_size != 1) {
+        return take_pending_error();
+    }
+    DtypeDescription description{kind_text[0], std::string(name_text, static_cast<std::size_t>(name_size))};
+    // A str or bytes array is refused in the words the scalar module uses for
+    // one str or bytes.
+    if (description.kind == 'U') {
+        description.name = "str";
+    } else if (description.kind == 'S') {
+        description.name = "bytes";
+    }
+    return description;
+}
+
+ErrorValue argument_type_error(std::size_t parameter, const std::string& message) {
+    return ErrorValue::deferred(PyExc_TypeError,
+                                std::string("argument '") + kParameterNames[parameter] + "': " + message);
+}
+
+// Calls `visit(flat_index, element)` for each element of `operand` in C order
+// until it returns an error.
+template <typename Visit>
+std::optional<ErrorValue> for_each_element(const StridedOperand& operand, Visit&& visit) {
+    const std::optional<Py_ssize_t> count = element_count(operand.shape);
+    if (!count || *count == 0) {
+        return std::nullopt;
+    }
+    const std::array<const char*, 1> bases = {operand.data};
+    const std::array<std::array<Py_ssize_t, kMaxDimensions>, 1> strides = {operand.strides};
+    Odometer<1> at(operand.shape, bases, strides, 0);
+    for (Py_ssize_t i = 0; i < *count; ++i, at.advance()) {
+        if (std::optional<ErrorValue> error = visit(i, at[0])) {
+            return error;
+        }
+    }
+    return std::nullopt;
+}
+
+// An object array's element; numpy stores None where none was set.
+OwnedRef object_at(const char* element) {
+    PyObject* object = nullptr;
+    std::memcpy(&object, element, sizeof object);
+    return OwnedRef::borrow(object != nullptr ? object : Py_None);
+}
+
+StridedOperand contiguous_operand(const void* data, const Shape& shape, Py_ssize_t item_size) {
+    StridedOperand operand;
+    operand.data = static_cast<const char*>(data);
+    operand.shape = shape;
+    Py_ssize_t stride = item_size;
+    for (std::size_t d = shape.ndim; d-- > 0;) {
+        operand.strides[d] = stride;
+        stride *= shape.extent[d];
+    }
+    return operand;
+}
+
+// "option_type[1, 2]": the element at flat index `flat` of `shape`.
+std::string element_label(const Shape& shape, Py_ssize_t flat) {
+    std::array<Py_ssize_t, kMaxDimensions> index{};
+    for (std::size_t d = shape.ndim; d-- > 0;) {
+        index[d] = flat % shape.extent[d];
+        flat /= shape.extent[d];
+    }
+    std::string label = std::string(kParameterNames[kOptionTypeSlot]) + "[";
+    if (shape.ndim == 0) {
+        label += "()";
+    }
+    for (std::size_t d = 0; d < shape.ndim; ++d) {
+        label += (d > 0 ? ", " : "") + std::to_string(index[d]);
+    }
+    return label + "]";
+}
+
+ErrorValue invalid_option_type_at(const Shape& shape, Py_ssize_t flat) {
+    return ErrorValue::deferred(PyExc_ValueError,
+                                std::string(kInvalidOptionTypeMessage) + " (" + element_label(shape, flat) + ")");
+}
+
+// One element of a numpy str array: `units` UCS-4 code units, padded with
+// NUL. numpy itself strips that padding when it makes the element a str, so
+// the element is the text without its trailing NULs; the words are ASCII, so
+// any other character refuses it.
+std::optional<OptionType> parse_ucs4(const char* element, std::size_t units, bool swapped) {
+    std::array<char, 4> ascii{};
+    std::size_t length = 0;
+    for (std::size_t i = 0; i < units; ++i) {
+        std::uint32_t unit = 0;
+        std::memcpy(&unit, element + i * kCodeUnitBytes, kCodeUnitBytes);
+        if (unit == 0) {
+            // Padding only if nothing but NUL follows; a NUL inside is text.
+            for (std::size_t rest = i + 1; rest < units; ++rest) {
+                std::memcpy(&unit, element + rest * kCodeUnitBytes, kCodeUnitBytes);
+                if (unit != 0) {
+                    return std::nullopt;
+                }
+            }
+            break;
+        }
+        if (swapped) {
+            unit = (unit >> 24) | ((unit >> 8) & 0xFF00U) | ((unit << 8) & 0xFF0000U) | (unit << 24);
+        }
+        if (unit > 0x7F || length == ascii.size()) {
+            return std::nullopt;
+        }
+        ascii[length++] = static_cast<char>(unit);
+    }
+    return parse_option_type(std::string_view(ascii.data(), length));
+}
+
+// The words of a str array found so far, by their bytes: a column repeats a
+// few words, and comparing an element's bytes with theirs is faster than
+// reading it again (a million words: 17 ms read one by one, 5.6 ms with the
+// known words; benchmarks/batch.py). Elements longer than kLongestKey bytes,
+// which hold no word but with NUL padding, are read one by one.
+class KnownWords {
+public:
+    static constexpr std::size_t kLongestKey = 32;
+
+    explicit KnownWords(std::size_t key_size) : key_size_(key_size <= kLongestKey ? key_size : 0) {}
+
+    std::optional<OptionType> find(const char* key) const {
+        for (std::size_t i = 0; i < count_; ++i) {
+            if (std::memcmp(keys_[i].data(), key, key_size_) == 0) {
+                return types_[i];
+            }
+        }
+        return std::nullopt;
+    }
+
+    void remember(const char* key, OptionType type) {
+        if (key_size_ == 0) {
+            return;
+        }
+        const std::size_t slot = count_ < keys_.size() ? count_++ : next_++ % keys_.size();
+        std::memcpy(keys_[slot].data(), key, key_size_);
+        types_[slot] = type;
+    }
+
+private:
+    std::size_t key_size_;
+    std::size_t count_ = 0;
+    std::size_t next_ = 0;
+    std::array<std::array<char, kLongestKey>, 4> keys_{};
+    std::array<OptionType, 4> types_{};
+};
+
+// Whether a buffer format's byte-order prefix is the opposite of this machine's.
+bool swapped_byte_order(const char* format) {
+    const bool little = std::endian::native == std::endian::little;
+    return (format[0] == '>' || format[0] == '!') ? little : (format[0] == '<' && !little);
+}
+
+}  // namespace
+
+bool BufferView::acquire(PyObject* exporter, int flags) {
+    if (PyObject_GetBuffer(exporter, &view_, flags) < 0) {
+        return false;
+    }
+    held_ = true;
+    if (static_cast<std::size_t>(view_.ndim) > kMaxDimensions) {
+        PyErr_Format(PyExc_ValueError, "velarix_batch takes arrays of at most %d dimensions, not %d",
+                     static_cast<int>(kMaxDimensions), view_.ndim);
+        return false;
+    }
+    return true;
+}
+
+StridedOperand BufferView::operand() const {
+    Shape shape;
+    shape.ndim = static_cast<std::size_t>(view_.ndim);
+    for (std::size_t d = 0; d < shape.ndim; ++d) {
+        shape.extent[d] = view_.shape[d];
+    }
+    StridedOperand operand = contiguous_operand(view_.buf, shape, view_.itemsize);
+    if (view_.strides != nullptr) {
+        for (std::size_t d = 0; d < shape.ndim; ++d) {
+            operand.strides[d] = view_.strides[d];
+        }
+    }
+    return operand;
+}
+
+void NumberColumn::set_scalar(double value) {
+    scalar_ = value;
+    operand_ = StridedOperand{};
+    operand_.data = reinterpret_cast<const char*>(&scalar_);
+}
+
+Fallible<bool> NumberColumn::read_one(PyObject* argument, std::size_t parameter) {
+    const double value = PyFloat_AsDouble(argument);
+    if (value == -1.0) {
+        if (std::optional<ErrorValue> error = conversion_failure(parameter)) {
+            return std::move(*error);
+        }
+    }
+    set_scalar(value);
+    return true;
+}
+
+Fallible<bool> NumberColumn::read(const NumpyHandles& numpy, PyObject* argument, std::size_t parameter) {
+    if (PyType_HasFeature(Py_TYPE(argument), Py_TPFLAGS_LONG_SUBCLASS) || PyFloat_Check(argument)) {
+        return read_one(argument, parameter);
+    }
+    Fallible<OwnedRef> array = as_array(numpy, argument);
+    if (!array.ok()) {
+        return std::move(array.error()).tagged_with_argument(kParameterNames[parameter]);
+    }
+    Fallible<bool> one_value = wraps_one_value(array.value().get(), argument);
+    if (!one_value.ok()) {
+        return std::move(one_value.error());
+    }
+    if (one_value.value()) {
+        return read_one(argument, parameter);
+    }
+    Fallible<DtypeDescription> dtype = describe_dtype(array.value().get());
+    if (!dtype.ok()) {
+        return std::move(dtype.error());
+    }
+    switch (dtype.value().kind) {
+        case 'b':
+        case 'i':
+        case 'u':
+        case 'f':
+            array_ = OwnedRef::steal(
+                PyObject_CallFunctionObjArgs(numpy.asarray, array.value().get(), numpy.float64, nullptr));
+            if (!array_ || !buffer_.acquire(array_.get(), PyBUF_RECORDS_RO)) {
+                return take_pending_error();
+            }
+            if (buffer_.view().itemsize != sizeof(double)) {
+                fail_internally("numpy.asarray(..., float64) gave items of another size");
+            }
+            operand_ = buffer_.operand();
+            return true;
+        case 'O':
+            break;
+        default:
+            return argument_type_error(parameter, "must be real number, not " + dtype.value().name);
+    }
+    BufferView objects;
+    if (!objects.acquire(array.value().get(), PyBUF_RECORDS_RO)) {
+        return take_pending_error();
+    }
+    const StridedOperand source = objects.operand();
+    converted_.resize(static_cast<std::size_t>(element_count(source.shape).value_or(0)));
+    std::optional<ErrorValue> failure =
+        for_each_element(source, [&](Py_ssize_t i, const char* element) -> std::optional<ErrorValue> {
+            const OwnedRef object = object_at(element);
+            const double value = PyFloat_AsDouble(object.get());
+            if (value == -1.0) {
+                if (std::optional<ErrorValue> error = conversion_failure(parameter)) {
+                    return error;
+                }
+            }
+            converted_[static_cast<std::size_t>(i)] = value;
+            return std::nullopt;
+        });
+    if (failure) {
+        return std::move(*failure);
+    }
+    operand_ = contiguous_operand(converted_.data(), source.shape, sizeof(double));
+    return true;
+}
+
+void OptionTypeColumn::set_scalar(OptionType type) {
+    types_.assign(1, static_cast<unsigned char>(type));
+    operand_ = StridedOperand{};
+    operand_.data = reinterpret_cast<const char*>(types_.data());
+}
+
+Fallible<bool> OptionTypeColumn::read_one(PyObject* argument) {
+    Fallible<OptionType> type = option_type_of(argument);
+    if (!type.ok()) {
+        return std::move(type.error());
+    }
+    set_scalar(type.value());
+    return true;
+}
+
+Fallible<bool> OptionTypeColumn::read(const NumpyHandles& numpy, PyObject* argument) {
+    if (PyType_HasFeature(Py_TYPE(argument), Py_TPFLAGS_UNICODE_SUBCLASS)) {
+        return read_one(argument);
+    }
+    Fallible<OwnedRef> array = as_array(numpy, argument);
+    if (!array.ok()) {
+        return std::move(array.error()).tagged_with_argument(kParameterNames[kOptionTypeSlot]);
+    }
+    Fallible<bool> one_value = wraps_one_value(array.value().get(), argument);
+    if (!one_value.ok()) {
+        return std::move(one_value.error());
+    }
+    if (one_value.value()) {
+        return read_one(argument);
+    }
+    Fallible<DtypeDescription> dtype = describe_dtype(array.value().get());
+    if (!dtype.ok()) {
+        return std::move(dtype.error());
+    }
+    const char kind = dtype.value().kind;
+    if (kind != 'U' && kind != 'O') {
+        return argument_type_error(kOptionTypeSlot,
+                                   "'" + dtype.value().name + "' object cannot be converted to 'PyString'");
+    }
+    BufferView buffer;
+    if (!buffer.acquire(array.value().get(), PyBUF_RECORDS_RO)) {
+        return take_pending_error();
+    }
+    const StridedOperand source = buffer.operand();
+    types_.resize(static_cast<std::size_t>(element_count(source.shape).value_or(0)));
+    const std::size_t units = static_cast<std::size_t>(buffer.view().itemsize) / kCodeUnitBytes;
+    const bool swapped = kind == 'U' && swapped_byte_order(buffer.view().format);
+    KnownWords known(kind == 'U' ? static_cast<std::size_t>(buffer.view().itemsize) : 0);
+    std::optional<ErrorValue> failure =
+        for_each_element(source, [&](Py_ssize_t i, const char* element) -> std::optional<ErrorValue> {
+            std::optional<OptionType> type = known.find(element);
+            if (type) {
+                types_[static_cast<std::size_t>(i)] = static_cast<unsigned char>(*type);
+                return std::nullopt;
+            }
+            if (kind == 'U') {
+                type = parse_ucs4(element, units, swapped);
+            } else {
+                const OwnedRef object = object_at(element);
+                Fallible<std::optional<OptionType>> parsed = option_type_element(object.get());
+                if (!parsed.ok()) {
+                    return std::move(parsed.error());
+                }
+                type = parsed.value();
+            }
+            if (!type) {
+                return invalid_option_type_at(source.shape, i);
+            }
+            known.remember(element, *type);
+            types_[static_cast<std::size_t>(i)] = static_cast<unsigned char>(*type);
+            return std::nullopt;
+        });
+    if (failure) {
+        return std::move(*failure);
+    }
+    operand_ = contiguous_operand(types_.data(), source.shape, 1);
+    return true;
+}
+
+}  // namespace velarix

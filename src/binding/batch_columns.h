@@ -1,0 +1,85 @@
+// The inputs of a velarix_batch call as strided columns the workers can read
+// without the interpreter: each number parameter as native float64 (the
+// array itself when it already is, else one converted copy), the option type
+// as one byte per element. numpy is reached only through Python calls and
+// the buffer protocol. Everything here runs with the interpreter lock held.
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "error_translation.h"
+#include "option_inputs.h"
+#include "strided_walk.h"
+
+namespace velarix {
+
+// The numpy callables and types velarix_batch uses, owned by its module state.
+struct NumpyHandles {
+    PyObject* asarray;
+    PyObject* empty;
+    PyObject* float64;
+    PyObject* object;
+};
+
+// A buffer obtained from an exporter, released exactly once.
+class BufferView {
+public:
+    BufferView() = default;
+    BufferView(const BufferView&) = delete;
+    BufferView& operator=(const BufferView&) = delete;
+    ~BufferView() {
+        if (held_) {
+            PyBuffer_Release(&view_);
+        }
+    }
+
+    // Requests the buffer of `exporter` with `flags`; the interpreter's error
+    // pending when it fails.
+    bool acquire(PyObject* exporter, int flags);
+    const Py_buffer& view() const { return view_; }
+    // The shape and strides of the buffer as an operand.
+    StridedOperand operand() const;
+
+private:
+    Py_buffer view_{};
+    bool held_ = false;
+};
+
+// One number parameter: a scalar, or a float64 array held with its buffer.
+// Python numbers and other values that are no array (numpy makes a 0-d array
+// of them) are read by PyFloat_AsDouble as the scalar module reads them.
+class NumberColumn {
+public:
+    // Reads `argument` for the parameter with index `parameter` (its name
+    // tags a TypeError); the converted array is kept alive by the column.
+    Fallible<bool> read(const NumpyHandles& numpy, PyObject* argument, std::size_t parameter);
+    void set_scalar(double value);
+    const StridedOperand& operand() const { return operand_; }
+
+private:
+    // One value that is no array, read as the scalar module reads it.
+    Fallible<bool> read_one(PyObject* argument, std::size_t parameter);
+
+    double scalar_ = 0.0;
+    OwnedRef array_;
+    BufferView buffer_;
+    std::vector<double> converted_;  // an object array's elements, read one by one
+    StridedOperand operand_;
+};
+
+// The option type: one OptionType byte per element of the argument's shape.
+class OptionTypeColumn {
+public:
+    Fallible<bool> read(const NumpyHandles& numpy, PyObject* argument);
+    void set_scalar(OptionType type);
+    const StridedOperand& operand() const { return operand_; }
+
+private:
+    Fallible<bool> read_one(PyObject* argument);
+
+    std::vector<unsigned char> types_;
+    StridedOperand operand_;
+};
+
+}  // namespace velarix

@@ -1,0 +1,188 @@
+// The module object `velarix_batch`: PyInit_velarix_batch, its only exported
+// symbol, with multi-phase initialisation. Executing the module imports
+// numpy (the only module that needs it, so that `import velarix` works
+// without), keeps its handles and the Greeks named tuple class in the module
+// state, and adds the thirteen functions. The core keeps no per-interpreter
+// state, but the option-type words are interned once per process, so other
+// interpreters are refused.
+#include <array>
+#include <utility>
+
+#include "batch_dispatch.h"
+#include "error_translation.h"
+#include "value_conversion.h"
+
+namespace velarix {
+namespace {
+
+constexpr const char* kModuleDoc =
+    "The velarix functions over arrays of options.\n"
+    "\n"
+    "Each function takes the arguments of its velarix namesake as numbers or\n"
+    "array-likes that broadcast together, and returns float64 arrays whose\n"
+    "every element is bit for bit the velarix result for that option. The\n"
+    "work runs on several threads with the interpreter lock released.";
+
+// What users are told to install when numpy is missing; tests match on it.
+constexpr const char* kMissingNumpyMessage = "velarix_batch needs numpy: pip install 'velarix[batch]'";
+
+constexpr std::array<const char*, 5> kGreeksFields = {"delta", "gamma", "theta", "vega", "rho"};
+
+BatchState& state_of(PyObject* module) { return *static_cast<BatchState*>(PyModule_GetState(module)); }
+
+MethodTable& method_table() {
+    static MethodTable table(batch_functions(), ModuleFront::Batch);
+    return table;
+}
+
+Fallible<OwnedRef> attribute(PyObject* object, const char* name) {
+    OwnedRef value = OwnedRef::steal(PyObject_GetAttrString(object, name));
+    if (!value) {
+        return take_pending_error();
+    }
+    return value;
+}
+
+Fallible<OwnedRef> import_numpy() {
+    OwnedRef numpy = OwnedRef::steal(PyImport_ImportModule("numpy"));
+    if (numpy) {
+        return numpy;
+    }
+    if (!PyErr_ExceptionMatches(PyExc_ImportError)) {
+        return take_pending_error();
+    }
+    OwnedRef cause = OwnedRef::steal(PyErr_GetRaisedException());
+    return ErrorValue::with_cause(PyExc_ImportError, expect_new_reference(PyUnicode_FromString(kMissingNumpyMessage)),
+                                  std::move(cause));
+}
+
+// collections.namedtuple("Greeks", fields, module="velarix_batch").
+Fallible<OwnedRef> make_greeks_class() {
+    OwnedRef collections = OwnedRef::steal(PyImport_ImportModule("collections"));
+    if (!collections) {
+        return take_pending_error();
+    }
+    Fallible<OwnedRef> namedtuple = attribute(collections.get(), "namedtuple");
+    if (!namedtuple.ok()) {
+        return std::move(namedtuple.error());
+    }
+    OwnedRef fields = expect_new_reference(PyTuple_New(kGreeksFields.size()));
+    for (std::size_t i = 0; i < kGreeksFields.size(); ++i) {
+        PyObject* field = PyUnicode_FromString(kGreeksFields[i]);
+        if (field == nullptr || PyTuple_SetItem(fields.get(), static_cast<Py_ssize_t>(i), field) < 0) {
+            return take_pending_error();
+        }
+    }
+    OwnedRef arguments = OwnedRef::steal(Py_BuildValue("(sO)", "Greeks", fields.get()));
+    OwnedRef options = arguments ? OwnedRef::steal(Py_BuildValue("{ss}", "module", "velarix_batch")) : OwnedRef();
+    if (!options) {
+        return take_pending_error();
+    }
+    OwnedRef greeks = OwnedRef::steal(PyObject_Call(namedtuple.value().get(), arguments.get(), options.get()));
+    if (!greeks) {
+        return take_pending_error();
+    }
+    return greeks;
+}
+
+Fallible<bool> add_object(PyObject* module, const char* name, OwnedRef value) {
+    if (PyModule_AddObjectRef(module, name, value.get()) < 0) {
+        return take_pending_error();
+    }
+    return true;
+}
+
+Fallible<bool> execute(PyObject* module) {
+    Fallible<bool> interned_words = intern_option_type_words();
+    if (!interned_words.ok()) {
+        return std::move(interned_words.error());
+    }
+    Fallible<OwnedRef> numpy = import_numpy();
+    if (!numpy.ok()) {
+        return std::move(numpy.error());
+    }
+    BatchState& state = state_of(module);
+    const std::array<std::pair<PyObject**, const char*>, 3> handles = {
+        {{&state.numpy.asarray, "asarray"}, {&state.numpy.empty, "empty"}, {&state.numpy.float64, "float64"}}};
+    for (const auto& [slot, name] : handles) {
+        Fallible<OwnedRef> handle = attribute(numpy.value().get(), name);
+        if (!handle.ok()) {
+            return std::move(handle.error());
+        }
+        *slot = handle.value().release();
+    }
+    state.numpy.object = OwnedRef::borrow(reinterpret_cast<PyObject*>(&PyBaseObject_Type)).release();
+    Fallible<OwnedRef> greeks = make_greeks_class();
+    if (!greeks.ok()) {
+        return std::move(greeks.error());
+    }
+    state.greeks_class = OwnedRef::borrow(greeks.value().get()).release();
+
+    if (PyModule_AddFunctions(module, method_table().terminated()) < 0) {
+        return take_pending_error();
+    }
+    OwnedRef all = expect_new_reference(PyList_New(0));
+    for (const PyMethodDef& method : method_table().functions()) {
+        OwnedRef name = expect_new_reference(PyUnicode_FromString(method.ml_name));
+        if (PyList_Append(all.get(), name.get()) < 0) {
+            return take_pending_error();
+        }
+    }
+    OwnedRef greeks_name = expect_new_reference(PyUnicode_FromString("Greeks"));
+    if (PyList_Append(all.get(), greeks_name.get()) < 0) {
+        return take_pending_error();
+    }
+    Fallible<bool> added = add_object(module, "Greeks", std::move(greeks.value()));
+    if (!added.ok()) {
+        return std::move(added.error());
+    }
+    return add_object(module, "__all__", std::move(all));
+}
+
+int execute_slot(PyObject* module) {
+    OwnedRef outcome = OwnedRef::steal(guard_entry([&]() -> Fallible<OwnedRef> {
+        Fallible<bool> executed = execute(module);
+        if (!executed.ok()) {
+            return std::move(executed.error());
+        }
+        return OwnedRef::borrow(Py_None);
+    }));
+    return outcome ? 0 : -1;
+}
+
+std::array<PyObject**, 5> state_references(BatchState& state) {
+    return {&state.numpy.asarray, &state.numpy.empty, &state.numpy.float64, &state.numpy.object,
+            &state.greeks_class};
+}
+
+int traverse_state(PyObject* module, visitproc visit, void* arg) {
+    for (PyObject** reference : state_references(state_of(module))) {
+        Py_VISIT(*reference);
+    }
+    return 0;
+}
+
+int clear_state(PyObject* module) {
+    for (PyObject** reference : state_references(state_of(module))) {
+        Py_CLEAR(*reference);
+    }
+    return 0;
+}
+
+void free_state(void* module) { clear_state(static_cast<PyObject*>(module)); }
+
+std::array<PyModuleDef_Slot, 3> module_slots = {{
+    {Py_mod_exec, reinterpret_cast<void*>(execute_slot)},
+    {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED},
+    {0, nullptr},
+}};
+
+PyModuleDef module_definition = {
+    PyModuleDef_HEAD_INIT, "velarix_batch", kModuleDoc, sizeof(BatchState), nullptr, module_slots.data(),
+    traverse_state,        clear_state,     free_state,
+};
+
+}  // namespace
+}  // namespace velarix
+
+PyMODINIT_FUNC PyInit_velarix_batch() { return PyModuleDef_Init(&velarix::module_definition); }

@@ -1,0 +1,14 @@
+// The thirteen functions of the module velarix as the interpreter calls
+// them: one option per call, computed with the interpreter lock held.
+#pragma once
+
+#include <span>
+
+#include "method_table.h"
+
+namespace velarix {
+
+// In the order of the function table.
+std::span<const ModuleFunction, kFunctions.size()> scalar_functions();
+
+}  // namespace velarix
