@@ -13,12 +13,13 @@ namespace velarix {
 namespace {
 
 constexpr double kRelativeSpotStep = 0.0001;
-constexpr double kMinusOneDay = -0.0027397260273972603;  // -1/365 years
+constexpr double kMinusOneDay = -1.0 / kDaysPerYear;
+// The literal the theta bump has always added: the quotient rounds to it.
+static_assert(kMinusOneDay == -0.0027397260273972603);
 constexpr double kMinimumBumpedTime = 0.0001;
 constexpr double kVolatilityStep = 0.0001;
 constexpr double kRateStep = 0.0001;
 constexpr double kCentralDivisor = 0.0002;  // 2 x the absolute steps
-constexpr double kPercentagePoints = 100.0;
 
 // The option being differenced, with one pricer per bumped input.
 struct Bumps {
@@ -39,9 +40,9 @@ struct Bumps {
 
     double spot_step() const { return kRelativeSpotStep * s; }
 
-    // One day earlier in the option's life, but never below the minimum (a NaN
-    // time also gives the minimum).
-    double time_a_day_later() const {
+    // The time to expiry one day later, a day shorter, but never below the
+    // minimum (a NaN time also gives the minimum).
+    double time_to_expiry_a_day_later() const {
         const double bumped = t + kMinusOneDay;
         return bumped > kMinimumBumpedTime ? bumped : kMinimumBumpedTime;
     }
@@ -74,7 +75,7 @@ PricingResult<double> am_gamma(double s, double k, double t, double r, double si
 PricingResult<double> am_theta(double s, double k, double t, double r, double sigma, double q, OptionType type) {
     const Bumps option{s, k, t, r, sigma, q, type};
     const AmericanAtSpot now = option.at_time(t);
-    const AmericanAtSpot later = option.at_time(option.time_a_day_later(), &now);
+    const AmericanAtSpot later = option.at_time(option.time_to_expiry_a_day_later(), &now);
     const auto [now_price, later_price] = prices_together<2>({{{&now, s}, {&later, s}}});
     return theta_of(later_price, now_price);
 }
@@ -100,7 +101,7 @@ PricingResult<Greeks> am_greeks(double s, double k, double t, double r, double s
     // unbumped one serves both gamma and theta.
     const Bumps option{s, k, t, r, sigma, q, type};
     const AmericanAtSpot price = option.at_any_spot();
-    const AmericanAtSpot later = option.at_time(option.time_a_day_later(), &price);
+    const AmericanAtSpot later = option.at_time(option.time_to_expiry_a_day_later(), &price);
     const AmericanAtSpot vol_up = option.at_volatility(sigma + kVolatilityStep, &price);
     const AmericanAtSpot vol_down = option.at_volatility(sigma - kVolatilityStep, &price);
     const AmericanAtSpot rate_up = option.at_rate(r + kRateStep, &price);

@@ -5,9 +5,10 @@
 //
 // The call is computed in three layers, so that a caller pricing one option
 // at several spots (the spot-bumped prices of the American Greeks) computes
-// what does not depend on the spot once: `CallCarry` depends on time, rate,
-// carry and volatility; `CallBoundary` adds the strike; the value at a spot
-// needs both.
+// what does not depend on the spot once: `CallHorizons` holds what the value
+// depends on apart from strike and spot (time, rate, carry, volatility and
+// what follows from them over the two horizons); `CallBoundary` adds the
+// strike; the value at a spot needs both.
 //
 // A value at one spot is computed in two steps around its 26 values of the
 // normal distribution function N: the first writes their arguments, the
@@ -43,7 +44,9 @@ struct HorizonTerms {
     std::array<double, 3> drift;   // (b + (gamma - 1/2) sigma^2) tau
 };
 
-struct CallCarry {
+// What a call's value depends on apart from strike and spot: time, rate,
+// carry and volatility, and the terms of the horizons they give.
+struct CallHorizons {
     enum class Regime { Expired, European, EarlyExercise };
     Regime regime;
     double T, r, b, sigma;
@@ -92,20 +95,20 @@ struct PendingCall {
     SpotTerms spot;             // European: the spot only
 };
 
-// `known`, when given, is a carry already computed (whatever its inputs),
+// `known`, when given, is one already computed (whatever its inputs),
 // whose exponentials are taken where the arguments have the same bits; so
 // for the boundary and the pending call.
-CallCarry call_carry(double T, double r, double b, double sigma, const CallCarry* known = nullptr);
+CallHorizons call_horizons(double T, double r, double b, double sigma, const CallHorizons* known = nullptr);
 // Meaningful on the early-exercise path only; the strike is kept on every path.
-CallBoundary call_boundary(const CallCarry& carry, double K, const CallBoundary* known = nullptr);
+CallBoundary call_boundary(const CallHorizons& horizons, double K, const CallBoundary* known = nullptr);
 // The call value at S in two steps: begin_call writes the arguments of N
 // to normal_arguments (room for kNormalArgumentsPerPrice), and finish_call
 // takes their values, in the same order.
-PendingCall begin_call(const CallCarry& carry, const CallBoundary& boundary, double S, double* normal_arguments,
+PendingCall begin_call(const CallHorizons& horizons, const CallBoundary& boundary, double S, double* normal_arguments,
                        const PendingCall* known = nullptr);
-double finish_call(const CallCarry& carry, const CallBoundary& boundary, const PendingCall& pending,
+double finish_call(const CallHorizons& horizons, const CallBoundary& boundary, const PendingCall& pending,
                    const double* normal_values);
-double bjerksund_stensland_call(const CallCarry& carry, const CallBoundary& boundary, double S);
+double bjerksund_stensland_call(const CallHorizons& horizons, const CallBoundary& boundary, double S);
 
 // American call on spot S with strike K, time T, rate r, carry b, volatility sigma.
 double bjerksund_stensland_call(double S, double K, double T, double r, double b, double sigma);
@@ -133,7 +136,7 @@ public:
 private:
     double k_;
     OptionType type_;
-    CallCarry carry_;
+    CallHorizons horizons_;
     CallBoundary call_boundary_;  // calls only
 };
 

@@ -12,8 +12,6 @@
 namespace velarix {
 namespace {
 
-constexpr double kDaysPerYear = 365.0;
-constexpr double kPercentagePoints = 100.0;
 // The double nearest to e: gamma takes its dividend discount through pow,
 // which may differ in the last bit from exp.
 constexpr double kEuler = 2.718281828459045;

@@ -13,6 +13,10 @@ namespace velarix {
 
 enum class OptionType { Call, Put };
 
+// The units of the Greeks, shared by the European and the American ones.
+inline constexpr double kDaysPerYear = 365.0;       // theta per calendar day of a 365-day year
+inline constexpr double kPercentagePoints = 100.0;  // rho per percentage point of r
+
 // The five sensitivities, in the order the module reports them. Theta is per
 // calendar day, vega per 1.00 of volatility, rho per percentage point of r.
 struct Greeks {
