@@ -11,7 +11,9 @@
 #include "american_greeks.h"
 #include "bjerksund_stensland.h"
 #include "black_scholes.h"
-#include "option_inputs.h"
+#include "greeks.h"
+#include "option_type.h"
+#include "pricing_result.h"
 
 namespace velarix {
 

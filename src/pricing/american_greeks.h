@@ -2,7 +2,9 @@
 // one computation per module function, under the same name.
 #pragma once
 
-#include "option_inputs.h"
+#include "greeks.h"
+#include "option_type.h"
+#include "pricing_result.h"
 
 namespace velarix {
 

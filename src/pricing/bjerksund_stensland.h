@@ -29,7 +29,8 @@
 #include <cstddef>
 
 #include "normal_distribution.h"
-#include "option_inputs.h"
+#include "option_type.h"
+#include "pricing_result.h"
 
 namespace velarix {
 

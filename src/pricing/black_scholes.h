@@ -3,7 +3,9 @@
 // Nothing is validated: zeros, infinities and NaN follow IEEE-754 rules.
 #pragma once
 
-#include "option_inputs.h"
+#include "greeks.h"
+#include "option_type.h"
+#include "pricing_result.h"
 
 namespace velarix {
 

@@ -8,7 +8,7 @@
 #include <cmath>
 
 #include "normal_distribution.h"
-#include "option_inputs.h"
+#include "option_type.h"
 
 namespace velarix::straightforward {
 
