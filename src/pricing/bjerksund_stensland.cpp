@@ -330,16 +330,15 @@ double bjerksund_stensland_call(double S, double K, double T, double r, double b
 
 // b = r - q. A put is the call with spot and strike exchanged, rate r - b
 // (computed so, not taken from q) and carry -b.
-AmericanAtSpot::AmericanAtSpot(double k, double t, double r, double sigma, double q, OptionType type,
-                               const AmericanAtSpot* known)
-    : k_(k), type_(type) {
-    const double b = r - q;
+AmericanAtSpot::AmericanAtSpot(const OptionInputs& option, const AmericanAtSpot* known)
+    : k_(option.k), type_(option.type) {
+    const double b = option.r - option.q;
     const CallHorizons* known_horizons = known != nullptr ? &known->horizons_ : nullptr;
-    if (type == OptionType::Call) {
-        horizons_ = call_horizons(t, r, b, sigma, known_horizons);
-        call_boundary_ = call_boundary(horizons_, k, known != nullptr ? &known->call_boundary_ : nullptr);
+    if (option.type == OptionType::Call) {
+        horizons_ = call_horizons(option.t, option.r, b, option.sigma, known_horizons);
+        call_boundary_ = call_boundary(horizons_, option.k, known != nullptr ? &known->call_boundary_ : nullptr);
     } else {
-        horizons_ = call_horizons(t, r - b, -b, sigma, known_horizons);
+        horizons_ = call_horizons(option.t, option.r - b, -b, option.sigma, known_horizons);
     }
 }
 
@@ -365,8 +364,6 @@ double AmericanAtSpot::finish(const PendingAmerican& pending, const double* norm
 
 double AmericanAtSpot::operator()(double s) const { return prices_together<1>({{{this, s}}})[0]; }
 
-PricingResult<double> american_value(double s, double k, double t, double r, double sigma, double q, OptionType type) {
-    return AmericanAtSpot(k, t, r, sigma, q, type)(s);
-}
+PricingResult<double> american_value(const OptionInputs& option) { return AmericanAtSpot(option)(option.s); }
 
 }  // namespace velarix

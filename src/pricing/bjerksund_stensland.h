@@ -29,7 +29,7 @@
 #include <cstddef>
 
 #include "normal_distribution.h"
-#include "option_type.h"
+#include "option_inputs.h"
 #include "pricing_result.h"
 
 namespace velarix {
@@ -121,13 +121,13 @@ struct PendingAmerican {
     PendingCall call;
 };
 
-// One American option priced at any number of spots. For a call everything
-// but the spot is computed once; for a put, whose transformation turns the
-// spot into the call's strike, only what depends on neither.
+// One American option priced at any number of spots: the option's own spot
+// is not read. For a call everything but the spot is computed once; for a
+// put, whose transformation turns the spot into the call's strike, only what
+// depends on neither.
 class AmericanAtSpot {
 public:
-    AmericanAtSpot(double k, double t, double r, double sigma, double q, OptionType type,
-                   const AmericanAtSpot* known = nullptr);
+    explicit AmericanAtSpot(const OptionInputs& option, const AmericanAtSpot* known = nullptr);
     double operator()(double s) const;
 
     // The price at s in two steps, as begin_call and finish_call.
@@ -170,12 +170,9 @@ std::array<double, Count> prices_together(const std::array<PriceRequest, Count>&
 }
 
 // The price behind am_price and every American Greek.
-PricingResult<double> american_value(double s, double k, double t, double r, double sigma, double q, OptionType type);
+PricingResult<double> american_value(const OptionInputs& option);
 
 // The computation behind the module function am_price: the price itself.
-inline PricingResult<double> am_price(double s, double k, double t, double r, double sigma, double q,
-                                      OptionType type) {
-    return american_value(s, k, t, r, sigma, q, type);
-}
+inline PricingResult<double> am_price(const OptionInputs& option) { return american_value(option); }
 
 }  // namespace velarix
