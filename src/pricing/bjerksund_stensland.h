@@ -27,6 +27,7 @@
 
 #include <array>
 #include <cstddef>
+#include <limits>
 
 #include "normal_distribution.h"
 #include "option_inputs.h"
@@ -34,53 +35,64 @@
 
 namespace velarix {
 
+// Each struct below is filled by regime or stage, and not every field on
+// every path. A field its path leaves unset holds this NaN, so that reading
+// it by mistake poisons the result instead of passing for a zero; the code
+// reads a field only on the paths that set it (the regime, the stage or
+// has_triggers says which), so the value never reaches a result.
+inline constexpr double kUnset = std::numeric_limits<double>::quiet_NaN();
+inline constexpr std::array<double, 2> kUnsetPair = {kUnset, kUnset};
+inline constexpr std::array<double, 3> kUnsetTriple = {kUnset, kUnset, kUnset};
+
 // What is spot- and strike-independent in one of the two horizons t1 and T,
 // for each exponent of the formula's terms (beta, 1, 0).
 struct HorizonTerms {
-    double tau;
-    double sqrt_tau;
-    double sigma_sqrt_tau;
-    std::array<double, 3> lambda;
-    std::array<double, 3> growth;  // e^lambda
-    std::array<double, 3> drift;   // (b + (gamma - 1/2) sigma^2) tau
+    double tau = kUnset;
+    double sqrt_tau = kUnset;
+    double sigma_sqrt_tau = kUnset;
+    std::array<double, 3> lambda = kUnsetTriple;
+    std::array<double, 3> growth = kUnsetTriple;  // e^lambda
+    std::array<double, 3> drift = kUnsetTriple;   // (b + (gamma - 1/2) sigma^2) tau
 };
 
 // What a call's value depends on apart from strike and spot: time, rate,
 // carry and volatility, and the terms of the horizons they give.
 struct CallHorizons {
     enum class Regime { Expired, European, EarlyExercise };
-    Regime regime;
-    double T, r, b, sigma;
+    Regime regime = Regime::Expired;
+    double T = kUnset, r = kUnset, b = kUnset, sigma = kUnset;
     // European and early exercise: the whole-life horizon; on the European
     // path only sigma_sqrt_tau, the growth of exponents 1 and 0 and the drift
     // of exponent 1 are set, which is all the European value needs.
     HorizonTerms whole_life;
     // Early exercise only.
     HorizonTerms first_period;  // t1 = 0.618 T
-    double beta;
-    std::array<double, 3> kappa;
+    double beta = kUnset;
+    std::array<double, 3> kappa = kUnsetTriple;
 };
 
 struct CallBoundary {
-    double K;
-    double i1, i2;  // the trigger prices at t1 and T
-    double alpha1, alpha2;
+    double K = kUnset;
+    // Early exercise only: the trigger prices at t1 and T, and alpha of each.
+    double i1 = kUnset, i2 = kUnset;
+    double alpha1 = kUnset, alpha2 = kUnset;
     // The trigger prices' exponents h and growth e^h, for t1 and T; set,
     // with has_triggers, on the early-exercise path only.
-    bool has_triggers;
-    std::array<double, 2> trigger_exponent;
-    std::array<double, 2> trigger_growth;
+    bool has_triggers = false;
+    std::array<double, 2> trigger_exponent = kUnsetPair;
+    std::array<double, 2> trigger_growth = kUnsetPair;
 };
 
-// What the terms share at one spot S.
+// What the terms share at one spot S. Settled: S only; European: S, S/K and
+// ln(S/K) only; early exercise: everything.
 struct SpotTerms {
-    double S;
-    double beta;                          // European: unset
-    double spot_over_strike;              // S/K
-    double s_power_beta;                  // S^beta
-    std::array<double, 3> log_spot_over;  // ln(S/H) for H = I1, I2, K
-    std::array<double, 3> barrier_power;  // (I1/S)^kappa per exponent
-    std::array<double, 2> barrier_shift;  // 2 ln(I1/S) / (sigma sqrt tau) per horizon
+    double S = kUnset;
+    double beta = kUnset;
+    double spot_over_strike = kUnset;                    // S/K
+    double s_power_beta = kUnset;                        // S^beta
+    std::array<double, 3> log_spot_over = kUnsetTriple;  // ln(S/H) for H = I1, I2, K
+    std::array<double, 3> barrier_power = kUnsetTriple;  // (I1/S)^kappa per exponent
+    std::array<double, 2> barrier_shift = kUnsetPair;    // 2 ln(I1/S) / (sigma sqrt tau) per horizon
 };
 
 // The most values of N one price needs: two for each of the twelve
@@ -90,10 +102,10 @@ inline constexpr std::size_t kNormalArgumentsPerPrice = 26;
 // A call value at one spot whose values of N are still to be evaluated.
 struct PendingCall {
     enum class Stage { Settled, European, EarlyExercise };
-    Stage stage;
-    double settled_value;       // Settled: the value, which needs no N
-    std::size_t normal_count;   // the arguments of N written: 0, 2 or 26
-    SpotTerms spot;             // European: the spot only
+    Stage stage = Stage::Settled;
+    double settled_value = kUnset;  // Settled only: the value, which needs no N
+    std::size_t normal_count = 0;   // the arguments of N written: 0, 2 or 26
+    SpotTerms spot;
 };
 
 // `known`, when given, is one already computed (whatever its inputs),
