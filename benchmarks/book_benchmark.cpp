@@ -52,14 +52,19 @@ Book make_book(std::size_t size) {
     return book;
 }
 
-using GreeksComputation = PricingResult<Greeks> (*)(double, double, double, double, double, double, OptionType);
+using GreeksComputation = PricingResult<Greeks> (*)(const velarix::OptionInputs&);
 
 double seconds_to_price(const Book& book, GreeksComputation computation, std::array<std::vector<double>, 5>& out) {
     const auto started = std::chrono::steady_clock::now();
     const std::size_t size = book.s.size();
     for (std::size_t i = 0; i < size; ++i) {
-        const PricingResult<Greeks> result =
-            computation(book.s[i], book.k[i], book.t[i], book.r[i], book.sigma[i], book.q[i], book.type[i]);
+        const PricingResult<Greeks> result = computation({.s = book.s[i],
+                                                          .k = book.k[i],
+                                                          .t = book.t[i],
+                                                          .r = book.r[i],
+                                                          .sigma = book.sigma[i],
+                                                          .q = book.q[i],
+                                                          .type = book.type[i]});
         const Greeks& greeks = result.value();
         out[0][i] = greeks.delta;
         out[1][i] = greeks.gamma;

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "error_translation.h"
-#include "option_inputs.h"
+#include "option_type.h"
 #include "strided_walk.h"
 
 namespace velarix {

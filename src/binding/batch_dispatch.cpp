@@ -153,9 +153,10 @@ template <std::size_t Index>
 std::optional<IndexedFailure> compute_range(const BatchWork& work, Py_ssize_t begin, Py_ssize_t end) {
     Odometer<kOperandCount> at(work.shape, work.bases, work.strides, begin);
     for (Py_ssize_t i = begin; i < end; ++i, at.advance()) {
-        const auto result = computation_of<Index>()(number_at(at[0]), number_at(at[1]), number_at(at[2]),
-                                                    number_at(at[3]), number_at(at[4]), number_at(at[5]),
-                                                    static_cast<OptionType>(*at[kNumberCount]));
+        const auto result = computation_of<Index>()(
+            option_of({number_at(at[0]), number_at(at[1]), number_at(at[2]), number_at(at[3]), number_at(at[4]),
+                       number_at(at[5])},
+                      static_cast<OptionType>(*at[kNumberCount])));
         if (!result.has_value()) {
             return IndexedFailure{i, result.error()};
         }

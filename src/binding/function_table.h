@@ -11,7 +11,9 @@
 #include "american_greeks.h"
 #include "bjerksund_stensland.h"
 #include "black_scholes.h"
+#include "greeks.h"
 #include "option_inputs.h"
+#include "pricing_result.h"
 
 namespace velarix {
 
@@ -22,14 +24,16 @@ inline constexpr std::size_t kDividendSlot = 5;
 inline constexpr std::size_t kOptionTypeSlot = 6;
 inline constexpr std::array<const char*, 7> kParameterNames = {"s", "k", "t", "r", "sigma", "q", "option_type"};
 
-using ValueComputation = PricingResult<double> (*)(double, double, double, double, double, double, OptionType);
-using GreeksComputation = PricingResult<Greeks> (*)(double, double, double, double, double, double, OptionType);
+// Every computation takes one option; gamma and vega, the same for calls and
+// puts, do not read its type, and their module functions take none.
+using ValueComputation = PricingResult<double> (*)(const OptionInputs&);
+using GreeksComputation = PricingResult<Greeks> (*)(const OptionInputs&);
 
-// Gamma and vega are the same for calls and puts and take no option type.
-template <PricingResult<double> (*Computation)(double, double, double, double, double, double)>
-PricingResult<double> ignoring_option_type(double s, double k, double t, double r, double sigma, double q,
-                                           OptionType) {
-    return Computation(s, k, t, r, sigma, q);
+// The option of one call from its numbers in parameter order: the one place
+// where both modules map positions to the record's fields.
+inline OptionInputs option_of(const std::array<double, kNumberCount>& numbers, OptionType type) {
+    const auto& [s, k, t, r, sigma, q] = numbers;
+    return {.s = s, .k = k, .t = t, .r = r, .sigma = sigma, .q = q, .type = type};
 }
 
 // The model a function computes with; its cost per option differs by two
@@ -54,13 +58,13 @@ inline constexpr std::array<FunctionDefinition, 13> kFunctions = {{
     {"bs_delta", Model::BlackScholes, true, ValueComputation{bs_delta},
      "Calculate the delta of a European option using Black-Scholes.",
      "The delta of the option", true},
-    {"bs_gamma", Model::BlackScholes, false, ValueComputation{ignoring_option_type<bs_gamma>},
+    {"bs_gamma", Model::BlackScholes, false, ValueComputation{bs_gamma},
      "Calculate the gamma of a European option using Black-Scholes.",
      "The gamma of the option (same for calls and puts)"},
     {"bs_theta", Model::BlackScholes, true, ValueComputation{bs_theta},
      "Calculate the theta of a European option using Black-Scholes.",
      "The theta of the option (per day)"},
-    {"bs_vega", Model::BlackScholes, false, ValueComputation{ignoring_option_type<bs_vega>},
+    {"bs_vega", Model::BlackScholes, false, ValueComputation{bs_vega},
      "Calculate the vega of a European option using Black-Scholes.",
      "The vega of the option (same for calls and puts)"},
     {"bs_rho", Model::BlackScholes, true, ValueComputation{bs_rho},

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "error_translation.h"
-#include "option_inputs.h"
+#include "greeks.h"
 
 namespace velarix {
 

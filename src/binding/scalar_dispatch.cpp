@@ -58,8 +58,7 @@ Fallible<OwnedRef> call_function(PyObject* positional, PyObject* keywords) {
         }
     }
 
-    const auto [s, k, t, r, sigma, q] = numbers;
-    return to_python(computation_of<Index>()(s, k, t, r, sigma, q, type));
+    return to_python(computation_of<Index>()(option_of(numbers, type)));
 }
 
 template <std::size_t Index>

@@ -8,7 +8,9 @@
 #include <optional>
 
 #include "error_translation.h"
-#include "option_inputs.h"
+#include "greeks.h"
+#include "option_type.h"
+#include "pricing_result.h"
 
 namespace velarix {
 

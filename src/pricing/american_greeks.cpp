@@ -13,36 +13,42 @@ namespace velarix {
 namespace {
 
 constexpr double kRelativeSpotStep = 0.0001;
-constexpr double kMinusOneDay = -0.0027397260273972603;  // -1/365 years
+constexpr double kMinusOneDay = -1.0 / kDaysPerYear;
+// The literal the theta bump has always added: the quotient rounds to it.
+static_assert(kMinusOneDay == -0.0027397260273972603);
 constexpr double kMinimumBumpedTime = 0.0001;
 constexpr double kVolatilityStep = 0.0001;
 constexpr double kRateStep = 0.0001;
 constexpr double kCentralDivisor = 0.0002;  // 2 x the absolute steps
-constexpr double kPercentagePoints = 100.0;
 
 // The option being differenced, with one pricer per bumped input.
 struct Bumps {
-    double s, k, t, r, sigma, q;
-    OptionType type;
+    const OptionInputs& option;
 
     // Each bumped pricer takes from `known` (the unbumped one) what it shares.
-    AmericanAtSpot at_any_spot() const { return AmericanAtSpot(k, t, r, sigma, q, type); }
+    AmericanAtSpot at_any_spot() const { return AmericanAtSpot(option); }
     AmericanAtSpot at_time(double time, const AmericanAtSpot* known = nullptr) const {
-        return AmericanAtSpot(k, time, r, sigma, q, type, known);
+        OptionInputs bumped = option;
+        bumped.t = time;
+        return AmericanAtSpot(bumped, known);
     }
     AmericanAtSpot at_volatility(double vol, const AmericanAtSpot* known = nullptr) const {
-        return AmericanAtSpot(k, t, r, vol, q, type, known);
+        OptionInputs bumped = option;
+        bumped.sigma = vol;
+        return AmericanAtSpot(bumped, known);
     }
     AmericanAtSpot at_rate(double rate, const AmericanAtSpot* known = nullptr) const {
-        return AmericanAtSpot(k, t, rate, sigma, q, type, known);
+        OptionInputs bumped = option;
+        bumped.r = rate;
+        return AmericanAtSpot(bumped, known);
     }
 
-    double spot_step() const { return kRelativeSpotStep * s; }
+    double spot_step() const { return kRelativeSpotStep * option.s; }
 
-    // One day earlier in the option's life, but never below the minimum (a NaN
-    // time also gives the minimum).
-    double time_a_day_later() const {
-        const double bumped = t + kMinusOneDay;
+    // The time to expiry one day later, a day shorter, but never below the
+    // minimum (a NaN time also gives the minimum).
+    double time_to_expiry_a_day_later() const {
+        const double bumped = option.t + kMinusOneDay;
         return bumped > kMinimumBumpedTime ? bumped : kMinimumBumpedTime;
     }
 };
@@ -55,57 +61,60 @@ double rho_of(double up, double down) { return ((up - down) / kCentralDivisor) /
 
 }  // namespace
 
-PricingResult<double> am_delta(double s, double k, double t, double r, double sigma, double q, OptionType type) {
-    const Bumps option{s, k, t, r, sigma, q, type};
-    const AmericanAtSpot price = option.at_any_spot();
-    const double h = option.spot_step();
+PricingResult<double> am_delta(const OptionInputs& option) {
+    const Bumps bumps{option};
+    const AmericanAtSpot price = bumps.at_any_spot();
+    const double s = option.s;
+    const double h = bumps.spot_step();
     const auto [up, down] = prices_together<2>({{{&price, s + h}, {&price, s - h}}});
     return delta_of(up, down, h);
 }
 
-PricingResult<double> am_gamma(double s, double k, double t, double r, double sigma, double q, OptionType type) {
-    const Bumps option{s, k, t, r, sigma, q, type};
-    const AmericanAtSpot price = option.at_any_spot();
-    const double h = option.spot_step();
+PricingResult<double> am_gamma(const OptionInputs& option) {
+    const Bumps bumps{option};
+    const AmericanAtSpot price = bumps.at_any_spot();
+    const double s = option.s;
+    const double h = bumps.spot_step();
     const auto [centre, up, down] = prices_together<3>({{{&price, s}, {&price, s + h}, {&price, s - h}}});
     return gamma_of(up, centre, down, h);
 }
 
-PricingResult<double> am_theta(double s, double k, double t, double r, double sigma, double q, OptionType type) {
-    const Bumps option{s, k, t, r, sigma, q, type};
-    const AmericanAtSpot now = option.at_time(t);
-    const AmericanAtSpot later = option.at_time(option.time_a_day_later(), &now);
-    const auto [now_price, later_price] = prices_together<2>({{{&now, s}, {&later, s}}});
+PricingResult<double> am_theta(const OptionInputs& option) {
+    const Bumps bumps{option};
+    const AmericanAtSpot now = bumps.at_time(option.t);
+    const AmericanAtSpot later = bumps.at_time(bumps.time_to_expiry_a_day_later(), &now);
+    const auto [now_price, later_price] = prices_together<2>({{{&now, option.s}, {&later, option.s}}});
     return theta_of(later_price, now_price);
 }
 
-PricingResult<double> am_vega(double s, double k, double t, double r, double sigma, double q, OptionType type) {
-    const Bumps option{s, k, t, r, sigma, q, type};
-    const AmericanAtSpot up = option.at_volatility(sigma + kVolatilityStep);
-    const AmericanAtSpot down = option.at_volatility(sigma - kVolatilityStep, &up);
-    const auto [up_price, down_price] = prices_together<2>({{{&up, s}, {&down, s}}});
+PricingResult<double> am_vega(const OptionInputs& option) {
+    const Bumps bumps{option};
+    const AmericanAtSpot up = bumps.at_volatility(option.sigma + kVolatilityStep);
+    const AmericanAtSpot down = bumps.at_volatility(option.sigma - kVolatilityStep, &up);
+    const auto [up_price, down_price] = prices_together<2>({{{&up, option.s}, {&down, option.s}}});
     return vega_of(up_price, down_price);
 }
 
-PricingResult<double> am_rho(double s, double k, double t, double r, double sigma, double q, OptionType type) {
-    const Bumps option{s, k, t, r, sigma, q, type};
-    const AmericanAtSpot up = option.at_rate(r + kRateStep);
-    const AmericanAtSpot down = option.at_rate(r - kRateStep, &up);
-    const auto [up_price, down_price] = prices_together<2>({{{&up, s}, {&down, s}}});
+PricingResult<double> am_rho(const OptionInputs& option) {
+    const Bumps bumps{option};
+    const AmericanAtSpot up = bumps.at_rate(option.r + kRateStep);
+    const AmericanAtSpot down = bumps.at_rate(option.r - kRateStep, &up);
+    const auto [up_price, down_price] = prices_together<2>({{{&up, option.s}, {&down, option.s}}});
     return rho_of(up_price, down_price);
 }
 
-PricingResult<Greeks> am_greeks(double s, double k, double t, double r, double sigma, double q, OptionType type) {
+PricingResult<Greeks> am_greeks(const OptionInputs& option) {
     // Eight distinct prices, their 208 values of N evaluated together; the
     // unbumped one serves both gamma and theta.
-    const Bumps option{s, k, t, r, sigma, q, type};
-    const AmericanAtSpot price = option.at_any_spot();
-    const AmericanAtSpot later = option.at_time(option.time_a_day_later(), &price);
-    const AmericanAtSpot vol_up = option.at_volatility(sigma + kVolatilityStep, &price);
-    const AmericanAtSpot vol_down = option.at_volatility(sigma - kVolatilityStep, &price);
-    const AmericanAtSpot rate_up = option.at_rate(r + kRateStep, &price);
-    const AmericanAtSpot rate_down = option.at_rate(r - kRateStep, &price);
-    const double h = option.spot_step();
+    const Bumps bumps{option};
+    const AmericanAtSpot price = bumps.at_any_spot();
+    const AmericanAtSpot later = bumps.at_time(bumps.time_to_expiry_a_day_later(), &price);
+    const AmericanAtSpot vol_up = bumps.at_volatility(option.sigma + kVolatilityStep, &price);
+    const AmericanAtSpot vol_down = bumps.at_volatility(option.sigma - kVolatilityStep, &price);
+    const AmericanAtSpot rate_up = bumps.at_rate(option.r + kRateStep, &price);
+    const AmericanAtSpot rate_down = bumps.at_rate(option.r - kRateStep, &price);
+    const double s = option.s;
+    const double h = bumps.spot_step();
     const auto [centre, spot_up, spot_down, later_price, vol_up_price, vol_down_price, rate_up_price,
                 rate_down_price] = prices_together<8>({{{&price, s},
                                                         {&price, s + h},

@@ -91,10 +91,10 @@ void set_simple_exponents(HorizonTerms& terms, double r, double b, double sigma2
 // Trigger price I(tau) = B0 + (B_inf - B0) (1 - e^h(tau)),
 // h(tau) = -(b tau + 2 sigma sqrt tau) B0 / (B_inf - B0); e^h is taken from
 // the known boundary when its h has the same bits.
-double trigger(const CallCarry& carry, std::size_t horizon_index, double b_zero, double b_infinity,
+double trigger(const CallHorizons& horizons, std::size_t horizon_index, double b_zero, double b_infinity,
                CallBoundary& boundary, const CallBoundary* known) {
-    const HorizonTerms& horizon = horizon_index == kFirstPeriod ? carry.first_period : carry.whole_life;
-    const double h = ((-(carry.b * horizon.tau + (2.0 * carry.sigma) * horizon.sqrt_tau)) * b_zero) /
+    const HorizonTerms& horizon = horizon_index == kFirstPeriod ? horizons.first_period : horizons.whole_life;
+    const double h = ((-(horizons.b * horizon.tau + (2.0 * horizons.sigma) * horizon.sqrt_tau)) * b_zero) /
                      (b_infinity - b_zero);
     const bool repeated = known != nullptr && known->has_triggers && same_bits(known->trigger_exponent[horizon_index], h);
     boundary.trigger_exponent[horizon_index] = h;
@@ -126,8 +126,8 @@ constexpr std::array<Term, 12> kTerms = {{
 }};
 constexpr std::size_t kEuropeanArguments = 2 * kTerms.size();
 
-const HorizonTerms& horizon_of(const CallCarry& carry, const Term& term) {
-    return term.horizon == kFirstPeriod ? carry.first_period : carry.whole_life;
+const HorizonTerms& horizon_of(const CallHorizons& horizons, const Term& term) {
+    return term.horizon == kFirstPeriod ? horizons.first_period : horizons.whole_life;
 }
 
 // The bracket N(d) - (I1/S)^kappa N(d - 2 ln(I1/S) / (sigma sqrt tau)) needs N
@@ -155,73 +155,73 @@ double phi(const HorizonTerms& horizon, const Term& term, const SpotTerms& spot,
 
 }  // namespace
 
-CallCarry call_carry(double T, double r, double b, double sigma, const CallCarry* known) {
-    CallCarry carry{};
-    carry.T = T;
-    carry.r = r;
-    carry.b = b;
-    carry.sigma = sigma;
+CallHorizons call_horizons(double T, double r, double b, double sigma, const CallHorizons* known) {
+    CallHorizons horizons{};
+    horizons.T = T;
+    horizons.r = r;
+    horizons.b = b;
+    horizons.sigma = sigma;
     if (T <= 0.0) {  // expired; a NaN T does not take this branch
-        carry.regime = CallCarry::Regime::Expired;
-        return carry;
+        horizons.regime = CallHorizons::Regime::Expired;
+        return horizons;
     }
     const double sigma2 = sigma * sigma;
-    // The known carry's horizons hold growth factors on the paths that set them.
-    const bool known_european = known != nullptr && known->regime != CallCarry::Regime::Expired;
-    const bool known_early = known != nullptr && known->regime == CallCarry::Regime::EarlyExercise;
+    // The known horizons hold growth factors on the paths that set them.
+    const bool known_european = known != nullptr && known->regime != CallHorizons::Regime::Expired;
+    const bool known_early = known != nullptr && known->regime == CallHorizons::Regime::EarlyExercise;
     const HorizonTerms* known_whole_life = known_european ? &known->whole_life : nullptr;
     const HorizonTerms* known_first_period = known_early ? &known->first_period : nullptr;
-    carry.whole_life = horizon(T, sigma);
-    set_simple_exponents(carry.whole_life, r, b, sigma2, {known_whole_life});
+    horizons.whole_life = horizon(T, sigma);
+    set_simple_exponents(horizons.whole_life, r, b, sigma2, {known_whole_life});
     if (b >= r) {  // never optimal to exercise early
-        carry.regime = CallCarry::Regime::European;
-        return carry;
+        horizons.regime = CallHorizons::Regime::European;
+        return horizons;
     }
-    carry.regime = CallCarry::Regime::EarlyExercise;
+    horizons.regime = CallHorizons::Regime::EarlyExercise;
 
     const double carry_ratio = b / sigma2;
     const double beta = (0.5 - carry_ratio) + std::sqrt((carry_ratio - 0.5) * (carry_ratio - 0.5) + (2.0 * r) / sigma2);
-    carry.beta = beta;
+    horizons.beta = beta;
     const double two_carry_ratio = (2.0 * b) / sigma2;
-    carry.kappa = {two_carry_ratio + (2.0 * beta - 1.0), 1.0 + two_carry_ratio, two_carry_ratio - 1.0};
+    horizons.kappa = {two_carry_ratio + (2.0 * beta - 1.0), 1.0 + two_carry_ratio, two_carry_ratio - 1.0};
 
     // lambda = (-r + gamma b + (gamma / 2)(gamma - 1) sigma^2) tau; for gamma = 1
     // and 0 the simplified forms (b - r) tau and -r tau.
     const double beta_rate = (-r + beta * b) + ((0.5 * beta) * (beta - 1.0)) * sigma2;
-    carry.first_period = horizon(kGoldenFraction * T, sigma);
-    set_simple_exponents(carry.first_period, r, b, sigma2, {known_first_period, &carry.whole_life});
+    horizons.first_period = horizon(kGoldenFraction * T, sigma);
+    set_simple_exponents(horizons.first_period, r, b, sigma2, {known_first_period, &horizons.whole_life});
     // lambda of beta is zero in exact arithmetic, and often in rounded: then
     // the two horizons raise e to the same bits.
-    set_growth(carry.first_period, kBeta, beta_rate * carry.first_period.tau, {known_first_period});
-    set_growth(carry.whole_life, kBeta, beta_rate * carry.whole_life.tau,
-               {known_early ? known_whole_life : nullptr, &carry.first_period});
-    for (HorizonTerms* terms : {&carry.first_period, &carry.whole_life}) {
+    set_growth(horizons.first_period, kBeta, beta_rate * horizons.first_period.tau, {known_first_period});
+    set_growth(horizons.whole_life, kBeta, beta_rate * horizons.whole_life.tau,
+               {known_early ? known_whole_life : nullptr, &horizons.first_period});
+    for (HorizonTerms* terms : {&horizons.first_period, &horizons.whole_life}) {
         const double tau = terms->tau;
         terms->drift[kBeta] = (b + (beta - 0.5) * sigma2) * tau;
         terms->drift[kZero] = (b + (0.0 - 0.5) * sigma2) * tau;
     }
-    return carry;
+    return horizons;
 }
 
-CallBoundary call_boundary(const CallCarry& carry, double K, const CallBoundary* known) {
+CallBoundary call_boundary(const CallHorizons& horizons, double K, const CallBoundary* known) {
     CallBoundary boundary{};
     boundary.K = K;
-    if (carry.regime != CallCarry::Regime::EarlyExercise) {
+    if (horizons.regime != CallHorizons::Regime::EarlyExercise) {
         return boundary;
     }
-    const double beta = carry.beta;
+    const double beta = horizons.beta;
     const double b_infinity = (beta / (beta - 1.0)) * K;
-    const double b_zero_candidate = (carry.r / (carry.r - carry.b)) * K;
+    const double b_zero_candidate = (horizons.r / (horizons.r - horizons.b)) * K;
     const double b_zero = b_zero_candidate > K ? b_zero_candidate : K;
-    boundary.i2 = trigger(carry, kWholeLife, b_zero, b_infinity, boundary, known);
-    boundary.i1 = trigger(carry, kFirstPeriod, b_zero, b_infinity, boundary, known);
+    boundary.i2 = trigger(horizons, kWholeLife, b_zero, b_infinity, boundary, known);
+    boundary.i1 = trigger(horizons, kFirstPeriod, b_zero, b_infinity, boundary, known);
     boundary.has_triggers = true;
     boundary.alpha1 = (boundary.i1 - K) * std::pow(boundary.i1, -beta);
     boundary.alpha2 = (boundary.i2 - K) * std::pow(boundary.i2, -beta);
     return boundary;
 }
 
-PendingCall begin_call(const CallCarry& carry, const CallBoundary& boundary, double S, double* normal_arguments,
+PendingCall begin_call(const CallHorizons& horizons, const CallBoundary& boundary, double S, double* normal_arguments,
                        const PendingCall* known) {
     PendingCall pending{};
     SpotTerms& spot = pending.spot;
@@ -234,18 +234,18 @@ PendingCall begin_call(const CallCarry& carry, const CallBoundary& boundary, dou
                               same_bits(known->spot.spot_over_strike, spot.spot_over_strike);
         return repeated ? known->spot.log_spot_over[kLevelK] : std::log(spot.spot_over_strike);
     };
-    switch (carry.regime) {
-        case CallCarry::Regime::Expired:
+    switch (horizons.regime) {
+        case CallHorizons::Regime::Expired:
             pending.stage = PendingCall::Stage::Settled;
             pending.settled_value = positive_part(S - K);
             return pending;
-        case CallCarry::Regime::European:
+        case CallHorizons::Regime::European:
             pending.stage = PendingCall::Stage::European;
             pending.normal_count = 2;
             spot.log_spot_over[kLevelK] = log_spot_over_strike();
-            european_call_arguments(carry.whole_life, spot.log_spot_over[kLevelK], normal_arguments);
+            european_call_arguments(horizons.whole_life, spot.log_spot_over[kLevelK], normal_arguments);
             return pending;
-        case CallCarry::Regime::EarlyExercise:
+        case CallHorizons::Regime::EarlyExercise:
             break;
     }
     if (S >= boundary.i2) {  // immediate exercise, no floor; a NaN S or I2 does not take this branch
@@ -258,24 +258,24 @@ PendingCall begin_call(const CallCarry& carry, const CallBoundary& boundary, dou
 
     const double barrier_ratio = boundary.i1 / S;
     const double log_barrier_ratio = std::log(barrier_ratio);
-    spot.beta = carry.beta;
+    spot.beta = horizons.beta;
     const bool repeated_power = known != nullptr && known->stage == PendingCall::Stage::EarlyExercise &&
                                 same_bits(known->spot.S, S) && same_bits(known->spot.beta, spot.beta);
     spot.s_power_beta = repeated_power ? known->spot.s_power_beta : std::pow(S, spot.beta);
     spot.log_spot_over = {std::log(S / boundary.i1), std::log(S / boundary.i2), log_spot_over_strike()};
     for (std::size_t exponent : {kBeta, kOne, kZero}) {
-        spot.barrier_power[exponent] = std::pow(barrier_ratio, carry.kappa[exponent]);
+        spot.barrier_power[exponent] = std::pow(barrier_ratio, horizons.kappa[exponent]);
     }
-    spot.barrier_shift = {(2.0 * log_barrier_ratio) / carry.first_period.sigma_sqrt_tau,
-                          (2.0 * log_barrier_ratio) / carry.whole_life.sigma_sqrt_tau};
+    spot.barrier_shift = {(2.0 * log_barrier_ratio) / horizons.first_period.sigma_sqrt_tau,
+                          (2.0 * log_barrier_ratio) / horizons.whole_life.sigma_sqrt_tau};
     for (std::size_t index = 0; index < kTerms.size(); ++index) {
-        term_arguments(horizon_of(carry, kTerms[index]), kTerms[index], spot, normal_arguments + 2 * index);
+        term_arguments(horizon_of(horizons, kTerms[index]), kTerms[index], spot, normal_arguments + 2 * index);
     }
-    european_call_arguments(carry.whole_life, spot.log_spot_over[kLevelK], normal_arguments + kEuropeanArguments);
+    european_call_arguments(horizons.whole_life, spot.log_spot_over[kLevelK], normal_arguments + kEuropeanArguments);
     return pending;
 }
 
-double finish_call(const CallCarry& carry, const CallBoundary& boundary, const PendingCall& pending,
+double finish_call(const CallHorizons& horizons, const CallBoundary& boundary, const PendingCall& pending,
                    const double* normal_values) {
     const double K = boundary.K;
     const SpotTerms& spot = pending.spot;
@@ -283,12 +283,12 @@ double finish_call(const CallCarry& carry, const CallBoundary& boundary, const P
         case PendingCall::Stage::Settled:
             return pending.settled_value;
         case PendingCall::Stage::European:
-            return european_call(carry.whole_life, spot.S, K, normal_values);
+            return european_call(horizons.whole_life, spot.S, K, normal_values);
         case PendingCall::Stage::EarlyExercise:
             break;
     }
     const auto term = [&](std::size_t index) {
-        return phi(horizon_of(carry, kTerms[index]), kTerms[index], spot, normal_values + 2 * index);
+        return phi(horizon_of(horizons, kTerms[index]), kTerms[index], spot, normal_values + 2 * index);
     };
     const double alpha1 = boundary.alpha1;
     const double alpha2 = boundary.alpha2;
@@ -305,7 +305,7 @@ double finish_call(const CallCarry& carry, const CallBoundary& boundary, const P
     v = v - K * term(10);
     v = v + K * term(11);
 
-    const double e = european_call(carry.whole_life, spot.S, K, normal_values + kEuropeanArguments);
+    const double e = european_call(horizons.whole_life, spot.S, K, normal_values + kEuropeanArguments);
     if (std::isnan(v)) {
         return e;
     }
@@ -315,31 +315,30 @@ double finish_call(const CallCarry& carry, const CallBoundary& boundary, const P
     return e > v ? e : v;
 }
 
-double bjerksund_stensland_call(const CallCarry& carry, const CallBoundary& boundary, double S) {
+double bjerksund_stensland_call(const CallHorizons& horizons, const CallBoundary& boundary, double S) {
     std::array<double, kNormalArgumentsPerPrice> arguments;
     std::array<double, kNormalArgumentsPerPrice> values;
-    const PendingCall pending = begin_call(carry, boundary, S, arguments.data());
+    const PendingCall pending = begin_call(horizons, boundary, S, arguments.data());
     standard_normal_cdf_batch(arguments.data(), values.data(), pending.normal_count);
-    return finish_call(carry, boundary, pending, values.data());
+    return finish_call(horizons, boundary, pending, values.data());
 }
 
 double bjerksund_stensland_call(double S, double K, double T, double r, double b, double sigma) {
-    const CallCarry carry = call_carry(T, r, b, sigma);
-    return bjerksund_stensland_call(carry, call_boundary(carry, K), S);
+    const CallHorizons horizons = call_horizons(T, r, b, sigma);
+    return bjerksund_stensland_call(horizons, call_boundary(horizons, K), S);
 }
 
 // b = r - q. A put is the call with spot and strike exchanged, rate r - b
 // (computed so, not taken from q) and carry -b.
-AmericanAtSpot::AmericanAtSpot(double k, double t, double r, double sigma, double q, OptionType type,
-                               const AmericanAtSpot* known)
-    : k_(k), type_(type) {
-    const double b = r - q;
-    const CallCarry* known_carry = known != nullptr ? &known->carry_ : nullptr;
-    if (type == OptionType::Call) {
-        carry_ = call_carry(t, r, b, sigma, known_carry);
-        call_boundary_ = call_boundary(carry_, k, known != nullptr ? &known->call_boundary_ : nullptr);
+AmericanAtSpot::AmericanAtSpot(const OptionInputs& option, const AmericanAtSpot* known)
+    : k_(option.k), type_(option.type) {
+    const double b = option.r - option.q;
+    const CallHorizons* known_horizons = known != nullptr ? &known->horizons_ : nullptr;
+    if (option.type == OptionType::Call) {
+        horizons_ = call_horizons(option.t, option.r, b, option.sigma, known_horizons);
+        call_boundary_ = call_boundary(horizons_, option.k, known != nullptr ? &known->call_boundary_ : nullptr);
     } else {
-        carry_ = call_carry(t, r - b, -b, sigma, known_carry);
+        horizons_ = call_horizons(option.t, option.r - b, -b, option.sigma, known_horizons);
     }
 }
 
@@ -349,24 +348,22 @@ PendingAmerican AmericanAtSpot::begin(double s, double* normal_arguments, const 
     const PendingCall* known_call = known != nullptr ? &known->call : nullptr;
     if (type_ == OptionType::Call) {
         pending.boundary = call_boundary_;
-        pending.call = begin_call(carry_, pending.boundary, s, normal_arguments, known_call);
+        pending.call = begin_call(horizons_, pending.boundary, s, normal_arguments, known_call);
     } else {
-        pending.boundary = call_boundary(carry_, s, known != nullptr ? &known->boundary : nullptr);
-        pending.call = begin_call(carry_, pending.boundary, k_, normal_arguments, known_call);
+        pending.boundary = call_boundary(horizons_, s, known != nullptr ? &known->boundary : nullptr);
+        pending.call = begin_call(horizons_, pending.boundary, k_, normal_arguments, known_call);
     }
     return pending;
 }
 
 double AmericanAtSpot::finish(const PendingAmerican& pending, const double* normal_values) const {
-    const double core = finish_call(carry_, pending.boundary, pending.call, normal_values);
+    const double core = finish_call(horizons_, pending.boundary, pending.call, normal_values);
     const double intrinsic = type_ == OptionType::Call ? positive_part(pending.s - k_) : positive_part(k_ - pending.s);
     return core > intrinsic ? core : intrinsic;  // a NaN core value gives the intrinsic value
 }
 
 double AmericanAtSpot::operator()(double s) const { return prices_together<1>({{{this, s}}})[0]; }
 
-PricingResult<double> american_value(double s, double k, double t, double r, double sigma, double q, OptionType type) {
-    return AmericanAtSpot(k, t, r, sigma, q, type)(s);
-}
+PricingResult<double> american_value(const OptionInputs& option) { return AmericanAtSpot(option)(option.s); }
 
 }  // namespace velarix

@@ -5,9 +5,10 @@
 //
 // The call is computed in three layers, so that a caller pricing one option
 // at several spots (the spot-bumped prices of the American Greeks) computes
-// what does not depend on the spot once: `CallCarry` depends on time, rate,
-// carry and volatility; `CallBoundary` adds the strike; the value at a spot
-// needs both.
+// what does not depend on the spot once: `CallHorizons` holds what the value
+// depends on apart from strike and spot (time, rate, carry, volatility and
+// what follows from them over the two horizons); `CallBoundary` adds the
+// strike; the value at a spot needs both.
 //
 // A value at one spot is computed in two steps around its 26 values of the
 // normal distribution function N: the first writes their arguments, the
@@ -26,57 +27,72 @@
 
 #include <array>
 #include <cstddef>
+#include <limits>
 
 #include "normal_distribution.h"
 #include "option_inputs.h"
+#include "pricing_result.h"
 
 namespace velarix {
+
+// Each struct below is filled by regime or stage, and not every field on
+// every path. A field its path leaves unset holds this NaN, so that reading
+// it by mistake poisons the result instead of passing for a zero; the code
+// reads a field only on the paths that set it (the regime, the stage or
+// has_triggers says which), so the value never reaches a result.
+inline constexpr double kUnset = std::numeric_limits<double>::quiet_NaN();
+inline constexpr std::array<double, 2> kUnsetPair = {kUnset, kUnset};
+inline constexpr std::array<double, 3> kUnsetTriple = {kUnset, kUnset, kUnset};
 
 // What is spot- and strike-independent in one of the two horizons t1 and T,
 // for each exponent of the formula's terms (beta, 1, 0).
 struct HorizonTerms {
-    double tau;
-    double sqrt_tau;
-    double sigma_sqrt_tau;
-    std::array<double, 3> lambda;
-    std::array<double, 3> growth;  // e^lambda
-    std::array<double, 3> drift;   // (b + (gamma - 1/2) sigma^2) tau
+    double tau = kUnset;
+    double sqrt_tau = kUnset;
+    double sigma_sqrt_tau = kUnset;
+    std::array<double, 3> lambda = kUnsetTriple;
+    std::array<double, 3> growth = kUnsetTriple;  // e^lambda
+    std::array<double, 3> drift = kUnsetTriple;   // (b + (gamma - 1/2) sigma^2) tau
 };
 
-struct CallCarry {
+// What a call's value depends on apart from strike and spot: time, rate,
+// carry and volatility, and the terms of the horizons they give.
+struct CallHorizons {
     enum class Regime { Expired, European, EarlyExercise };
-    Regime regime;
-    double T, r, b, sigma;
+    Regime regime = Regime::Expired;
+    double T = kUnset, r = kUnset, b = kUnset, sigma = kUnset;
     // European and early exercise: the whole-life horizon; on the European
     // path only sigma_sqrt_tau, the growth of exponents 1 and 0 and the drift
     // of exponent 1 are set, which is all the European value needs.
     HorizonTerms whole_life;
     // Early exercise only.
     HorizonTerms first_period;  // t1 = 0.618 T
-    double beta;
-    std::array<double, 3> kappa;
+    double beta = kUnset;
+    std::array<double, 3> kappa = kUnsetTriple;
 };
 
 struct CallBoundary {
-    double K;
-    double i1, i2;  // the trigger prices at t1 and T
-    double alpha1, alpha2;
+    double K = kUnset;
+    // Early exercise only: the trigger prices at t1 and T, and alpha of each.
+    double i1 = kUnset, i2 = kUnset;
+    double alpha1 = kUnset, alpha2 = kUnset;
     // The trigger prices' exponents h and growth e^h, for t1 and T; set,
     // with has_triggers, on the early-exercise path only.
-    bool has_triggers;
-    std::array<double, 2> trigger_exponent;
-    std::array<double, 2> trigger_growth;
+    bool has_triggers = false;
+    std::array<double, 2> trigger_exponent = kUnsetPair;
+    std::array<double, 2> trigger_growth = kUnsetPair;
 };
 
-// What the terms share at one spot S.
+// What the terms share at one spot S. Settled: S only; European: S, S/K and
+// ln(S/K) only; early exercise: everything.
 struct SpotTerms {
-    double S;
-    double beta;                          // European: unset
-    double spot_over_strike;              // S/K
-    double s_power_beta;                  // S^beta
-    std::array<double, 3> log_spot_over;  // ln(S/H) for H = I1, I2, K
-    std::array<double, 3> barrier_power;  // (I1/S)^kappa per exponent
-    std::array<double, 2> barrier_shift;  // 2 ln(I1/S) / (sigma sqrt tau) per horizon
+    double S = kUnset;
+    double beta = kUnset;
+    double spot_over_strike = kUnset;                    // S/K
+    double s_power_beta = kUnset;                        // S^beta
+    std::array<double, 3> log_spot_over = kUnsetTriple;  // ln(S/H) for H = I1, I2, K
+    std::array<double, 3> barrier_power = kUnsetTriple;  // (I1/S)^kappa per exponent
+    std::array<double, 2> barrier_shift = kUnsetPair;    // 2 ln(I1/S) / (sigma sqrt tau) per horizon
 };
 
 // The most values of N one price needs: two for each of the twelve
@@ -86,26 +102,26 @@ inline constexpr std::size_t kNormalArgumentsPerPrice = 26;
 // A call value at one spot whose values of N are still to be evaluated.
 struct PendingCall {
     enum class Stage { Settled, European, EarlyExercise };
-    Stage stage;
-    double settled_value;       // Settled: the value, which needs no N
-    std::size_t normal_count;   // the arguments of N written: 0, 2 or 26
-    SpotTerms spot;             // European: the spot only
+    Stage stage = Stage::Settled;
+    double settled_value = kUnset;  // Settled only: the value, which needs no N
+    std::size_t normal_count = 0;   // the arguments of N written: 0, 2 or 26
+    SpotTerms spot;
 };
 
-// `known`, when given, is a carry already computed (whatever its inputs),
+// `known`, when given, is one already computed (whatever its inputs),
 // whose exponentials are taken where the arguments have the same bits; so
 // for the boundary and the pending call.
-CallCarry call_carry(double T, double r, double b, double sigma, const CallCarry* known = nullptr);
+CallHorizons call_horizons(double T, double r, double b, double sigma, const CallHorizons* known = nullptr);
 // Meaningful on the early-exercise path only; the strike is kept on every path.
-CallBoundary call_boundary(const CallCarry& carry, double K, const CallBoundary* known = nullptr);
+CallBoundary call_boundary(const CallHorizons& horizons, double K, const CallBoundary* known = nullptr);
 // The call value at S in two steps: begin_call writes the arguments of N
 // to normal_arguments (room for kNormalArgumentsPerPrice), and finish_call
 // takes their values, in the same order.
-PendingCall begin_call(const CallCarry& carry, const CallBoundary& boundary, double S, double* normal_arguments,
+PendingCall begin_call(const CallHorizons& horizons, const CallBoundary& boundary, double S, double* normal_arguments,
                        const PendingCall* known = nullptr);
-double finish_call(const CallCarry& carry, const CallBoundary& boundary, const PendingCall& pending,
+double finish_call(const CallHorizons& horizons, const CallBoundary& boundary, const PendingCall& pending,
                    const double* normal_values);
-double bjerksund_stensland_call(const CallCarry& carry, const CallBoundary& boundary, double S);
+double bjerksund_stensland_call(const CallHorizons& horizons, const CallBoundary& boundary, double S);
 
 // American call on spot S with strike K, time T, rate r, carry b, volatility sigma.
 double bjerksund_stensland_call(double S, double K, double T, double r, double b, double sigma);
@@ -117,13 +133,13 @@ struct PendingAmerican {
     PendingCall call;
 };
 
-// One American option priced at any number of spots. For a call everything
-// but the spot is computed once; for a put, whose transformation turns the
-// spot into the call's strike, only what depends on neither.
+// One American option priced at any number of spots: the option's own spot
+// is not read. For a call everything but the spot is computed once; for a
+// put, whose transformation turns the spot into the call's strike, only what
+// depends on neither.
 class AmericanAtSpot {
 public:
-    AmericanAtSpot(double k, double t, double r, double sigma, double q, OptionType type,
-                   const AmericanAtSpot* known = nullptr);
+    explicit AmericanAtSpot(const OptionInputs& option, const AmericanAtSpot* known = nullptr);
     double operator()(double s) const;
 
     // The price at s in two steps, as begin_call and finish_call.
@@ -133,7 +149,7 @@ public:
 private:
     double k_;
     OptionType type_;
-    CallCarry carry_;
+    CallHorizons horizons_;
     CallBoundary call_boundary_;  // calls only
 };
 
@@ -166,12 +182,9 @@ std::array<double, Count> prices_together(const std::array<PriceRequest, Count>&
 }
 
 // The price behind am_price and every American Greek.
-PricingResult<double> american_value(double s, double k, double t, double r, double sigma, double q, OptionType type);
+PricingResult<double> american_value(const OptionInputs& option);
 
 // The computation behind the module function am_price: the price itself.
-inline PricingResult<double> am_price(double s, double k, double t, double r, double sigma, double q,
-                                      OptionType type) {
-    return american_value(s, k, t, r, sigma, q, type);
-}
+inline PricingResult<double> am_price(const OptionInputs& option) { return american_value(option); }
 
 }  // namespace velarix

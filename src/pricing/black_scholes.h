@@ -3,15 +3,18 @@
 // Nothing is validated: zeros, infinities and NaN follow IEEE-754 rules.
 #pragma once
 
+#include "greeks.h"
 #include "option_inputs.h"
+#include "pricing_result.h"
 
 namespace velarix {
 
-PricingResult<double> bs_delta(double s, double k, double t, double r, double sigma, double q, OptionType type);
-PricingResult<double> bs_gamma(double s, double k, double t, double r, double sigma, double q);
-PricingResult<double> bs_theta(double s, double k, double t, double r, double sigma, double q, OptionType type);
-PricingResult<double> bs_vega(double s, double k, double t, double r, double sigma, double q);
-PricingResult<double> bs_rho(double s, double k, double t, double r, double sigma, double q, OptionType type);
-PricingResult<Greeks> bs_greeks(double s, double k, double t, double r, double sigma, double q, OptionType type);
+// Gamma and vega are the same for calls and puts: they do not read the type.
+PricingResult<double> bs_delta(const OptionInputs& option);
+PricingResult<double> bs_gamma(const OptionInputs& option);
+PricingResult<double> bs_theta(const OptionInputs& option);
+PricingResult<double> bs_vega(const OptionInputs& option);
+PricingResult<double> bs_rho(const OptionInputs& option);
+PricingResult<Greeks> bs_greeks(const OptionInputs& option);
 
 }  // namespace velarix

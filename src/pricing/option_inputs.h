@@ -1,72 +1,24 @@
-// The vocabulary every pricing computation shares: the option type and how
-// its text is read, the record of the five Greeks, and the failure value of
-// the pricing core. Nothing here knows about Python.
+// One option as every pricing computation takes it: the six numbers and the
+// option type, in the order of the module functions' parameters. Passed as
+// one record, and built with designated initializers, whose order C++20
+// enforces, so that a swapped r and q, or any two numbers out of place, fail
+// to compile instead of pricing another option.
 #pragma once
 
-#include <optional>
-#include <string>
-#include <string_view>
-#include <utility>
-#include <variant>
+#include "option_type.h"
 
 namespace velarix {
 
-enum class OptionType { Call, Put };
-
-// The five sensitivities, in the order the module reports them. Theta is per
-// calendar day, vega per 1.00 of volatility, rho per percentage point of r.
-struct Greeks {
-    double delta;
-    double gamma;
-    double theta;
-    double vega;
-    double rho;
+// No member has a default: g++ warns (an error in our builds) when a
+// designated initializer leaves one out, so none silently reads zero.
+struct OptionInputs {
+    double s;      // spot
+    double k;      // strike
+    double t;      // time to expiry in years
+    double r;      // risk-free rate, continuously compounded
+    double sigma;  // volatility
+    double q;      // continuous dividend yield
+    OptionType type;
 };
-
-enum class PricingErrorKind { InvalidOptionType, InvalidParameters };
-
-// The failure value of the core. No computation produces one today, but the
-// result type of every computation admits it and the binding translates it,
-// so a future check can report a failure without changing any interface.
-class PricingError {
-public:
-    static PricingError invalid_option_type() { return PricingError(PricingErrorKind::InvalidOptionType, {}); }
-    static PricingError invalid_parameters(std::string detail) {
-        return PricingError(PricingErrorKind::InvalidParameters, std::move(detail));
-    }
-
-    PricingErrorKind kind() const { return kind_; }
-
-    // The whole message, with nothing added around it.
-    std::string display() const;
-
-private:
-    PricingError(PricingErrorKind kind, std::string detail) : kind_(kind), detail_(std::move(detail)) {}
-
-    PricingErrorKind kind_;
-    std::string detail_;
-};
-
-// What every pricing computation returns: its value, or a PricingError.
-template <typename Value>
-class [[nodiscard]] PricingResult {
-public:
-    PricingResult(Value value) : outcome_(std::in_place_index<0>, value) {}
-    PricingResult(PricingError error) : outcome_(std::in_place_index<1>, std::move(error)) {}
-
-    bool has_value() const { return outcome_.index() == 0; }
-    const Value& value() const { return *std::get_if<0>(&outcome_); }
-    const PricingError& error() const { return *std::get_if<1>(&outcome_); }
-
-private:
-    std::variant<Value, PricingError> outcome_;
-};
-
-// The message of a refused option-type text; it reaches Python unchanged.
-inline constexpr std::string_view kInvalidOptionTypeMessage = "Invalid option type. Use 'call' or 'put'.";
-
-// Reads "c", "call", "p" or "put" in any mixture of letter case; anything else
-// (blanks, prefixes, look-alike letters, the empty text) gives nothing.
-std::optional<OptionType> parse_option_type(std::string_view text);
 
 }  // namespace velarix

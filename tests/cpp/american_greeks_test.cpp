@@ -15,19 +15,16 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr OptionType kCall = OptionType::Call;
 constexpr OptionType kPut = OptionType::Put;
 
-Greeks singles(double s, double k, double t, double r, double sigma, double q, OptionType type) {
-    return {am_delta(s, k, t, r, sigma, q, type).value(), am_gamma(s, k, t, r, sigma, q, type).value(),
-            am_theta(s, k, t, r, sigma, q, type).value(), am_vega(s, k, t, r, sigma, q, type).value(),
-            am_rho(s, k, t, r, sigma, q, type).value()};
+Greeks singles(const OptionInputs& option) {
+    return {am_delta(option).value(), am_gamma(option).value(), am_theta(option).value(), am_vega(option).value(),
+            am_rho(option).value()};
 }
 
-double price(double s, double k, double t, double r, double sigma, double q, OptionType type) {
-    return american_value(s, k, t, r, sigma, q, type).value();
-}
+double price(const OptionInputs& option) { return american_value(option).value(); }
 }  // namespace
 
 TEST(AmericanGreeks, PutWithoutEarlyExerciseValueIsCloseToBlackScholes) {
-    const Greeks put = singles(100, 100, 1, 0.05, 0.2, 0, kPut);
+    const Greeks put = singles({.s = 100, .k = 100, .t = 1, .r = 0.05, .sigma = 0.2, .q = 0, .type = kPut});
     EXPECT_NEAR(put.delta, -0.3632, 1e-4);
     EXPECT_NEAR(put.gamma, 0.01876, 1e-5);
     EXPECT_NEAR(put.vega, 37.52, 1e-2);
@@ -36,7 +33,7 @@ TEST(AmericanGreeks, PutWithoutEarlyExerciseValueIsCloseToBlackScholes) {
 }
 
 TEST(AmericanGreeks, CallWithDividendWorkedValues) {
-    const Greeks call = singles(100, 100, 1, 0.05, 0.2, 0.03, kCall);
+    const Greeks call = singles({.s = 100, .k = 100, .t = 1, .r = 0.05, .sigma = 0.2, .q = 0.03, .type = kCall});
     EXPECT_NEAR(call.delta, 0.562, 1e-3);
     EXPECT_NEAR(call.vega, 37.9, 0.1);
     EXPECT_NEAR(call.rho, 0.476, 1e-3);
@@ -44,7 +41,7 @@ TEST(AmericanGreeks, CallWithDividendWorkedValues) {
 }
 
 TEST(AmericanGreeks, ImmediateExerciseRegion) {
-    const Greeks call = singles(150, 100, 1, 0.05, 0.2, 0.10, kCall);
+    const Greeks call = singles({.s = 150, .k = 100, .t = 1, .r = 0.05, .sigma = 0.2, .q = 0.10, .type = kCall});
     EXPECT_NEAR(call.delta, 1.0, 1e-9);
     EXPECT_NEAR(call.gamma, 0.0, 1e-6);
     EXPECT_SAME_DOUBLE(0.0, call.theta);
@@ -53,42 +50,50 @@ TEST(AmericanGreeks, ImmediateExerciseRegion) {
 }
 
 TEST(AmericanGreeks, ExpiredOptionsDifferenceTheirPayoff) {
-    EXPECT_NEAR(am_delta(110, 100, 0, 0.05, 0.2, 0, kCall).value(), 1.0, 1e-12);
-    EXPECT_SAME_DOUBLE(0.0, am_delta(90, 100, 0, 0.05, 0.2, 0, kCall).value());
-    EXPECT_NEAR(am_delta(90, 100, 0, 0.05, 0.2, 0, kPut).value(), -1.0, 1e-12);
+    EXPECT_NEAR(am_delta({.s = 110, .k = 100, .t = 0, .r = 0.05, .sigma = 0.2, .q = 0,
+                          .type = kCall}).value(), 1.0, 1e-12);
+    EXPECT_SAME_DOUBLE(0.0, am_delta({.s = 90, .k = 100, .t = 0, .r = 0.05, .sigma = 0.2, .q = 0,
+                                      .type = kCall}).value());
+    EXPECT_NEAR(am_delta({.s = 90, .k = 100, .t = 0, .r = 0.05, .sigma = 0.2, .q = 0,
+                          .type = kPut}).value(), -1.0, 1e-12);
     // Theta of an expired option: the price at the minimum time minus the payoff.
-    EXPECT_SAME_DOUBLE(price(100, 100, 0.0001, 0.05, 0.2, 0, kCall) - 0.0,
-                       am_theta(100, 100, -1, 0.05, 0.2, 0, kCall).value());
+    EXPECT_SAME_DOUBLE(price({.s = 100, .k = 100, .t = 0.0001, .r = 0.05, .sigma = 0.2, .q = 0, .type = kCall}) - 0.0,
+                       am_theta({.s = 100, .k = 100, .t = -1, .r = 0.05, .sigma = 0.2, .q = 0, .type = kCall}).value());
 }
 
 TEST(AmericanGreeks, ThetaNeverStepsBelowTheMinimumTime) {
+    const auto put_at = [](double t) {
+        return OptionInputs{.s = 100, .k = 100, .t = t, .r = 0.05, .sigma = 0.2, .q = 0.01, .type = kPut};
+    };
     for (const double t : {0.001, 1.0 / 365, 1.0 / 365 + 0.0001}) {
-        EXPECT_SAME_DOUBLE(price(100, 100, 0.0001, 0.05, 0.2, 0.01, kPut) - price(100, 100, t, 0.05, 0.2, 0.01, kPut),
-                           am_theta(100, 100, t, 0.05, 0.2, 0.01, kPut).value());
+        EXPECT_SAME_DOUBLE(price(put_at(0.0001)) - price(put_at(t)), am_theta(put_at(t)).value());
     }
     const double t = 0.5;
-    EXPECT_SAME_DOUBLE(price(100, 100, t + (-0.0027397260273972603), 0.05, 0.2, 0.01, kPut) -
-                           price(100, 100, t, 0.05, 0.2, 0.01, kPut),
-                       am_theta(100, 100, t, 0.05, 0.2, 0.01, kPut).value());
-    EXPECT_SAME_DOUBLE(price(100, 100, 0.0001, 0.05, 0.2, 0.01, kPut) - price(100, 100, kNaN, 0.05, 0.2, 0.01, kPut),
-                       am_theta(100, 100, kNaN, 0.05, 0.2, 0.01, kPut).value());
+    EXPECT_SAME_DOUBLE(price(put_at(t + (-0.0027397260273972603))) - price(put_at(t)), am_theta(put_at(t)).value());
+    EXPECT_SAME_DOUBLE(price(put_at(0.0001)) - price(put_at(kNaN)), am_theta(put_at(kNaN)).value());
 }
 
 TEST(AmericanGreeks, ZeroSpotMakesDeltaAndGammaNaN) {
-    EXPECT_TRUE(std::isnan(am_delta(0, 100, 1, 0.05, 0.2, 0, kPut).value()));
-    EXPECT_TRUE(std::isnan(am_gamma(0, 100, 1, 0.05, 0.2, 0, kPut).value()));
+    EXPECT_TRUE(std::isnan(am_delta({.s = 0, .k = 100, .t = 1, .r = 0.05, .sigma = 0.2, .q = 0,
+                                     .type = kPut}).value()));
+    EXPECT_TRUE(std::isnan(am_gamma({.s = 0, .k = 100, .t = 1, .r = 0.05, .sigma = 0.2, .q = 0,
+                                     .type = kPut}).value()));
 }
 
 TEST(AmericanGreeks, RhoMovesTheCarryWithTheRate) {
     const double s = 100, k = 105, t = 1, r = 0.04, sigma = 0.25, q = 0.03;
-    const double up = price(s, k, t, r + 0.0001, sigma, q, kCall);
-    const double down = price(s, k, t, r - 0.0001, sigma, q, kCall);
-    EXPECT_SAME_DOUBLE(((up - down) / 0.0002) / 100, am_rho(s, k, t, r, sigma, q, kCall).value());
+    const double up = price({.s = s, .k = k, .t = t, .r = r + 0.0001, .sigma = sigma, .q = q, .type = kCall});
+    const double down = price({.s = s, .k = k, .t = t, .r = r - 0.0001, .sigma = sigma, .q = q, .type = kCall});
+    EXPECT_SAME_DOUBLE(((up - down) / 0.0002) / 100, am_rho({.s = s, .k = k, .t = t, .r = r, .sigma = sigma, .q = q,
+                                                             .type = kCall}).value());
 }
 
 TEST(AmericanGreeks, VegaIsPerUnitOfVolatility) {
-    const double vega = am_vega(100, 100, 1, 0.05, 0.2, 0.03, kCall).value();
-    const double one_point = price(100, 100, 1, 0.05, 0.21, 0.03, kCall) - price(100, 100, 1, 0.05, 0.2, 0.03, kCall);
+    const double vega = am_vega({.s = 100, .k = 100, .t = 1, .r = 0.05, .sigma = 0.2, .q = 0.03,
+                                 .type = kCall}).value();
+    const double one_point = price({.s = 100, .k = 100, .t = 1, .r = 0.05, .sigma = 0.21, .q = 0.03,
+                                    .type = kCall}) - price({.s = 100, .k = 100, .t = 1, .r = 0.05, .sigma = 0.2,
+                                                             .q = 0.03, .type = kCall});
     EXPECT_NEAR(vega / 100, one_point, 0.01);
 }
 
@@ -98,8 +103,10 @@ TEST(AmericanGreeks, AllGreeksEqualTheSingleComputationsBitForBit) {
             for (const double sigma : {0.00005, 0.2, 0.6})
                 for (const double q : {0.0, 0.04, 0.1})
                     for (const OptionType type : {kCall, kPut}) {
-                        const Greeks expected = singles(s, 100, t, 0.05, sigma, q, type);
-                        const Greeks actual = am_greeks(s, 100, t, 0.05, sigma, q, type).value();
+                        const Greeks expected = singles({.s = s, .k = 100, .t = t, .r = 0.05, .sigma = sigma, .q = q,
+                                                         .type = type});
+                        const Greeks actual = am_greeks({.s = s, .k = 100, .t = t, .r = 0.05, .sigma = sigma, .q = q,
+                                                         .type = type}).value();
                         EXPECT_SAME_DOUBLE(expected.delta, actual.delta);
                         EXPECT_SAME_DOUBLE(expected.gamma, actual.gamma);
                         EXPECT_SAME_DOUBLE(expected.theta, actual.theta);
@@ -119,14 +126,18 @@ TEST(AmericanGreeks, SharedSpotBoundaryGivesTheBitsOfIndependentPrices) {
                      sigma = between(0.02, 1.0), q = between(0.0, 0.15);
         for (const OptionType type : {kCall, kPut}) {
             const auto reference = [&](double spot) {
-                return straightforward::american_value(spot, k, t, r, sigma, q, type);
+                return straightforward::american_value({.s = spot, .k = k, .t = t, .r = r, .sigma = sigma, .q = q,
+                                                        .type = type});
             };
             const double h = 0.0001 * s;
             const double delta = (reference(s + h) - reference(s - h)) / (h + h);
             const double gamma = ((reference(s + h) - (reference(s) + reference(s))) + reference(s - h)) / (h * h);
-            const Greeks all = am_greeks(s, k, t, r, sigma, q, type).value();
-            ASSERT_TRUE(SameDouble(delta, am_delta(s, k, t, r, sigma, q, type).value())) << s << " " << k;
-            ASSERT_TRUE(SameDouble(gamma, am_gamma(s, k, t, r, sigma, q, type).value())) << s << " " << k;
+            const Greeks all = am_greeks({.s = s, .k = k, .t = t, .r = r, .sigma = sigma, .q = q,
+                                          .type = type}).value();
+            ASSERT_TRUE(SameDouble(delta, am_delta({.s = s, .k = k, .t = t, .r = r, .sigma = sigma, .q = q,
+                                                    .type = type}).value())) << s << " " << k;
+            ASSERT_TRUE(SameDouble(gamma, am_gamma({.s = s, .k = k, .t = t, .r = r, .sigma = sigma, .q = q,
+                                                    .type = type}).value())) << s << " " << k;
             ASSERT_TRUE(SameDouble(delta, all.delta));
             ASSERT_TRUE(SameDouble(gamma, all.gamma));
         }

@@ -15,9 +15,7 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr OptionType kCall = OptionType::Call;
 constexpr OptionType kPut = OptionType::Put;
 
-double price(double s, double k, double t, double r, double sigma, double q, OptionType type) {
-    return american_value(s, k, t, r, sigma, q, type).value();
-}
+double price(const OptionInputs& option) { return american_value(option).value(); }
 
 // The European values as written for the no-early-exercise cases.
 double european_call(double s, double k, double t, double r, double sigma, double q) {
@@ -30,10 +28,11 @@ double european_call(double s, double k, double t, double r, double sigma, doubl
 
 TEST(AmericanValue, ExpiredOptionsAreWorthTheirPayoff) {
     for (const double t : {0.0, -0.5}) {
-        EXPECT_SAME_DOUBLE(10.0, price(110, 100, t, 0.05, 0.2, 0.02, kCall));
-        EXPECT_SAME_DOUBLE(0.0, price(90, 100, t, 0.05, 0.2, 0.02, kCall));
-        EXPECT_SAME_DOUBLE(10.0, price(90, 100, t, 0.05, 0.2, 0.02, kPut));
-        EXPECT_SAME_DOUBLE(0.0, price(110, 100, t, 0.05, 0.2, 0.02, kPut));
+        EXPECT_SAME_DOUBLE(10.0, price({.s = 110, .k = 100, .t = t, .r = 0.05, .sigma = 0.2, .q = 0.02,
+                                        .type = kCall}));
+        EXPECT_SAME_DOUBLE(0.0, price({.s = 90, .k = 100, .t = t, .r = 0.05, .sigma = 0.2, .q = 0.02, .type = kCall}));
+        EXPECT_SAME_DOUBLE(10.0, price({.s = 90, .k = 100, .t = t, .r = 0.05, .sigma = 0.2, .q = 0.02, .type = kPut}));
+        EXPECT_SAME_DOUBLE(0.0, price({.s = 110, .k = 100, .t = t, .r = 0.05, .sigma = 0.2, .q = 0.02, .type = kPut}));
     }
 }
 
@@ -42,7 +41,9 @@ TEST(AmericanValue, CallWithoutDividendIsEuropean) {
         for (const double s : {80.0, 100.0, 125.0}) {
             const double european = european_call(s, 100, 0.75, 0.05, 0.25, q);
             const double intrinsic = s > 100 ? s - 100 : 0.0;
-            EXPECT_SAME_DOUBLE(european > intrinsic ? european : intrinsic, price(s, 100, 0.75, 0.05, 0.25, q, kCall));
+            EXPECT_SAME_DOUBLE(european > intrinsic ? european : intrinsic, price({.s = s, .k = 100, .t = 0.75,
+                                                                                   .r = 0.05, .sigma = 0.25, .q = q,
+                                                                                   .type = kCall}));
         }
     }
 }
@@ -51,31 +52,32 @@ TEST(AmericanValue, PutWithoutInterestIsEuropean) {
     const double s = 95, k = 100, t = 0.5, sigma = 0.3, q = 0.02;
     // The transformed call has spot k, strike s, rate q and carry q.
     const double european = european_call(k, s, t, q, sigma, 0.0);
-    EXPECT_SAME_DOUBLE(european, price(s, k, t, 0.0, sigma, q, kPut));
+    EXPECT_SAME_DOUBLE(european, price({.s = s, .k = k, .t = t, .r = 0.0, .sigma = sigma, .q = q, .type = kPut}));
     const double d1 = (std::log(s / k) + (0.5 * sigma * sigma - q) * t) / (sigma * std::sqrt(t));
     const double d2 = d1 - sigma * std::sqrt(t);
-    EXPECT_NEAR(price(s, k, t, 0.0, sigma, q, kPut),
+    EXPECT_NEAR(price({.s = s, .k = k, .t = t, .r = 0.0, .sigma = sigma, .q = q, .type = kPut}),
                 k * standard_normal_cdf(-d2) - s * std::exp(-q * t) * standard_normal_cdf(-d1), 1e-12);
 }
 
 TEST(AmericanValue, DeepInTheMoneyCallIsExercisedImmediately) {
-    EXPECT_SAME_DOUBLE(50.0, price(150, 100, 1, 0.05, 0.2, 0.10, kCall));
-    EXPECT_SAME_DOUBLE(80.0, price(180, 100, 0.5, 0.05, 0.2, 0.10, kCall));
+    EXPECT_SAME_DOUBLE(50.0, price({.s = 150, .k = 100, .t = 1, .r = 0.05, .sigma = 0.2, .q = 0.10, .type = kCall}));
+    EXPECT_SAME_DOUBLE(80.0, price({.s = 180, .k = 100, .t = 0.5, .r = 0.05, .sigma = 0.2, .q = 0.10, .type = kCall}));
 }
 
 TEST(AmericanValue, WorkedValues) {
-    EXPECT_NEAR(price(100, 100, 1, 0.05, 0.2, 0.0, kPut), 5.5735, 1e-4);
-    EXPECT_NEAR(price(100, 100, 1, 0.05, 0.2, 0.03, kCall), 8.6525, 1e-4);
+    EXPECT_NEAR(price({.s = 100, .k = 100, .t = 1, .r = 0.05, .sigma = 0.2, .q = 0.0, .type = kPut}), 5.5735, 1e-4);
+    EXPECT_NEAR(price({.s = 100, .k = 100, .t = 1, .r = 0.05, .sigma = 0.2, .q = 0.03, .type = kCall}), 8.6525, 1e-4);
 }
 
 TEST(AmericanValue, NeverBelowEuropeanOrIntrinsic) {
     for (const double s : {60.0, 85.0, 100.0, 115.0, 119.0})
         for (const double t : {0.1, 1.0, 4.0})
             for (const double q : {0.01, 0.05, 0.1}) {
-                const double american = price(s, 100, t, 0.06, 0.3, q, kCall);
+                const double american = price({.s = s, .k = 100, .t = t, .r = 0.06, .sigma = 0.3, .q = q,
+                                               .type = kCall});
                 EXPECT_GE(american, european_call(s, 100, t, 0.06, 0.3, q)) << s << " " << t << " " << q;
                 EXPECT_GE(american, s - 100.0);
-                EXPECT_GE(price(s, 100, t, 0.06, 0.3, q, kPut), 100.0 - s);
+                EXPECT_GE(price({.s = s, .k = 100, .t = t, .r = 0.06, .sigma = 0.3, .q = q, .type = kPut}), 100.0 - s);
             }
 }
 
@@ -84,16 +86,17 @@ TEST(AmericanValue, ZeroVolatilityIsTheLimitEuropeanValue) {
     // d1 = d2 = +inf is returned: s e^((b-r)t) - k e^(-rt), floored.
     const double s = 110, k = 100, t = 1, r = 0.05, q = 0.02;
     const double limit = (s * std::exp(((r - q) - r) * t)) * 1.0 - (k * std::exp((-r) * t)) * 1.0;
-    EXPECT_SAME_DOUBLE(limit > s - k ? limit : s - k, price(s, k, t, r, 0.0, q, kCall));
-    EXPECT_SAME_DOUBLE(0.0, price(80, k, t, r, 0.0, q, kCall));
+    EXPECT_SAME_DOUBLE(limit > s - k ? limit : s - k, price({.s = s, .k = k, .t = t, .r = r, .sigma = 0.0, .q = q,
+                                                             .type = kCall}));
+    EXPECT_SAME_DOUBLE(0.0, price({.s = 80, .k = k, .t = t, .r = r, .sigma = 0.0, .q = q, .type = kCall}));
 }
 
 TEST(AmericanValue, NaNCoreValueFallsBackToIntrinsic) {
-    EXPECT_SAME_DOUBLE(10.0, price(110, 100, 1, 0.05, kNaN, 0.02, kCall));
-    EXPECT_SAME_DOUBLE(10.0, price(90, 100, 1, 0.05, kNaN, 0.02, kPut));
-    EXPECT_SAME_DOUBLE(0.0, price(90, 100, 1, kNaN, 0.2, 0.02, kCall));
-    EXPECT_SAME_DOUBLE(0.0, price(kNaN, 100, 1, 0.05, 0.2, 0.02, kCall));
-    EXPECT_SAME_DOUBLE(0.0, price(100, 100, kNaN, 0.05, 0.2, 0.02, kPut));
+    EXPECT_SAME_DOUBLE(10.0, price({.s = 110, .k = 100, .t = 1, .r = 0.05, .sigma = kNaN, .q = 0.02, .type = kCall}));
+    EXPECT_SAME_DOUBLE(10.0, price({.s = 90, .k = 100, .t = 1, .r = 0.05, .sigma = kNaN, .q = 0.02, .type = kPut}));
+    EXPECT_SAME_DOUBLE(0.0, price({.s = 90, .k = 100, .t = 1, .r = kNaN, .sigma = 0.2, .q = 0.02, .type = kCall}));
+    EXPECT_SAME_DOUBLE(0.0, price({.s = kNaN, .k = 100, .t = 1, .r = 0.05, .sigma = 0.2, .q = 0.02, .type = kCall}));
+    EXPECT_SAME_DOUBLE(0.0, price({.s = 100, .k = 100, .t = kNaN, .r = 0.05, .sigma = 0.2, .q = 0.02, .type = kPut}));
 }
 
 TEST(BjerksundStenslandCall, ExpiredBranchTurnsNaNPayoffIntoZero) {
@@ -111,8 +114,8 @@ TEST(AmericanValue, SharedTermsGiveTheTermByTermBits) {
         const double s = between(1, 400), k = between(1, 400), t = between(-0.1, 5), r = between(-0.02, 0.15),
                      sigma = between(0.01, 1.2), q = between(-0.05, 0.2);
         for (const OptionType type : {kCall, kPut}) {
-            ASSERT_TRUE(SameDouble(straightforward::american_value(s, k, t, r, sigma, q, type),
-                                   price(s, k, t, r, sigma, q, type)))
+            const OptionInputs option{.s = s, .k = k, .t = t, .r = r, .sigma = sigma, .q = q, .type = type};
+            ASSERT_TRUE(SameDouble(straightforward::american_value(option), price(option)))
                 << s << " " << k << " " << t << " " << r << " " << sigma << " " << q;
         }
     }
@@ -124,8 +127,8 @@ TEST(AmericanValue, SharedTermsGiveTheTermByTermBits) {
             arguments[slot] = x;
             const auto [s, k, t, r, sigma, q] = arguments;
             for (const OptionType type : {kCall, kPut}) {
-                EXPECT_TRUE(SameDouble(straightforward::american_value(s, k, t, r, sigma, q, type),
-                                       price(s, k, t, r, sigma, q, type)))
+                const OptionInputs option{.s = s, .k = k, .t = t, .r = r, .sigma = sigma, .q = q, .type = type};
+                EXPECT_TRUE(SameDouble(straightforward::american_value(option), price(option)))
                     << "slot " << slot << " = " << x;
             }
         }

@@ -190,10 +190,16 @@ private:
 };
 
 // The eight prices of am_greeks, term by term and one by one, differenced.
-Greeks term_by_term_greeks(double s, double k, double t, double r, double sigma, double q, OptionType type) {
-    const auto value = [&](double spot, double time, double rate, double vol) {
-        return straightforward::american_value(spot, k, time, rate, vol, q, type);
+Greeks term_by_term_greeks(const OptionInputs& option) {
+    const auto value = [&option](double spot, double time, double rate, double vol) {
+        OptionInputs bumped = option;
+        bumped.s = spot;
+        bumped.t = time;
+        bumped.r = rate;
+        bumped.sigma = vol;
+        return straightforward::american_value(bumped);
     };
+    const double s = option.s, t = option.t, r = option.r, sigma = option.sigma;
     const double h = 0.0001 * s;
     const double later_time = t + -0.0027397260273972603;
     const double centre = value(s, t, r, sigma);
@@ -210,12 +216,12 @@ Greeks term_by_term_greeks(double s, double k, double t, double r, double sigma,
 
 void expect_term_by_term_bits(double s, double k, double t, double r, double sigma, double q, bool with_greeks) {
     for (const OptionType type : {OptionType::Call, OptionType::Put}) {
-        ASSERT_TRUE(SameBits(straightforward::american_value(s, k, t, r, sigma, q, type),
-                             am_price(s, k, t, r, sigma, q, type).value()))
+        const OptionInputs option{.s = s, .k = k, .t = t, .r = r, .sigma = sigma, .q = q, .type = type};
+        ASSERT_TRUE(SameBits(straightforward::american_value(option), am_price(option).value()))
             << std::hexfloat << s << " " << k << " " << t << " " << r << " " << sigma << " " << q;
         if (with_greeks) {
-            const Greeks expected = term_by_term_greeks(s, k, t, r, sigma, q, type);
-            const Greeks actual = am_greeks(s, k, t, r, sigma, q, type).value();
+            const Greeks expected = term_by_term_greeks(option);
+            const Greeks actual = am_greeks(option).value();
             const double expected_values[] = {expected.delta, expected.gamma, expected.theta, expected.vega,
                                               expected.rho};
             const double actual_values[] = {actual.delta, actual.gamma, actual.theta, actual.vega, actual.rho};

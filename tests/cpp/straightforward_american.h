@@ -130,15 +130,15 @@ inline double call_value(double S, double K, double T, double r, double b, doubl
 
 // american_value as written: a call directly, a put through the put-call
 // transformation, floored at the intrinsic value.
-inline double american_value(double s, double k, double t, double r, double sigma, double q, OptionType type) {
-    const double b = r - q;
-    if (type == OptionType::Call) {
-        const double core = call_value(s, k, t, r, b, sigma);
-        const double intrinsic = positive_part(s - k);
+inline double american_value(const OptionInputs& option) {
+    const double b = option.r - option.q;
+    if (option.type == OptionType::Call) {
+        const double core = call_value(option.s, option.k, option.t, option.r, b, option.sigma);
+        const double intrinsic = positive_part(option.s - option.k);
         return core > intrinsic ? core : intrinsic;
     }
-    const double core = call_value(k, s, t, r - b, -b, sigma);
-    const double intrinsic = positive_part(k - s);
+    const double core = call_value(option.k, option.s, option.t, option.r - b, -b, option.sigma);
+    const double intrinsic = positive_part(option.k - option.s);
     return core > intrinsic ? core : intrinsic;
 }
 

@@ -1,20 +1,10 @@
-// Reading the option-type text and displaying a PricingError.
-#include "option_inputs.h"
+// Reading the option-type text.
+#include "option_type.h"
 
 #include <array>
 #include <cstddef>
 
 namespace velarix {
-
-std::string PricingError::display() const {
-    switch (kind_) {
-        case PricingErrorKind::InvalidOptionType:
-            return "Invalid option type";
-        case PricingErrorKind::InvalidParameters:
-            return "Invalid parameters: " + detail_;
-    }
-    return {};
-}
 
 std::optional<OptionType> parse_option_type(std::string_view text) {
     // No character outside ASCII lower-cases to one of the letters of the

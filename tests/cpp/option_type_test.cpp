@@ -1,4 +1,6 @@
-#include "option_inputs.h"
+// Reading the option-type text: the accepted words in any letter case, and
+// the texts that only look like them; and the fixed refusal message.
+#include "option_type.h"
 
 #include <string>
 
@@ -6,7 +8,6 @@
 
 using velarix::OptionType;
 using velarix::parse_option_type;
-using velarix::PricingError;
 
 class AcceptedWord : public ::testing::TestWithParam<std::pair<const char*, OptionType>> {};
 
@@ -32,13 +33,6 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values("", " call", "call ", "call\n", "\tput", "ca ll", "calls", "puts", "ca", "cal", "pu", "x",
                       "straddle", "callput", std::string("call\0", 5), "\xEF\xBD\x83" "all" /* full-width c */,
                       "\xC4\x8B" "all" /* c with dot above */, "\xE2\x84\x82" "ALL" /* double-struck C */));
-
-TEST(PricingErrorDisplay, IsTheWholeMessage) {
-    EXPECT_EQ(PricingError::invalid_option_type().display(), "Invalid option type");
-    EXPECT_EQ(PricingError::invalid_parameters("sigma must be positive").display(),
-              "Invalid parameters: sigma must be positive");
-    EXPECT_EQ(PricingError::invalid_parameters("").display(), "Invalid parameters: ");
-}
 
 TEST(InvalidOptionTypeMessage, IsFixed) {
     EXPECT_EQ(velarix::kInvalidOptionTypeMessage, "Invalid option type. Use 'call' or 'put'.");
