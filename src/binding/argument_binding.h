@@ -6,6 +6,8 @@
 
 #include <array>
 #include <cstddef>
+#include <optional>
+#include <utility>
 
 #include "error_translation.h"
 #include "function_table.h"
@@ -36,5 +38,26 @@ enum class Binding { Bound, NotPositionalOnly, Failed };
 Binding bind_positional_only(const ParameterSpec& spec, PyObject* positional, PyObject* keywords, Slots& slots);
 
 Fallible<Slots> bind_arguments(const ParameterSpec& spec, PyObject* positional, PyObject* keywords);
+
+// Binds a call into `slots` by the fast path where it applies, else in full;
+// the refusal when the call does not fit. Inline, so that the common call
+// costs no more than the fast path itself.
+inline std::optional<ErrorValue> bind_call(const ParameterSpec& spec, PyObject* positional, PyObject* keywords,
+                                           Slots& slots) {
+    switch (bind_positional_only(spec, positional, keywords, slots)) {
+        case Binding::Bound:
+            return std::nullopt;
+        case Binding::Failed:
+            return take_pending_error();
+        case Binding::NotPositionalOnly:
+            break;
+    }
+    Fallible<Slots> bound = bind_arguments(spec, positional, keywords);
+    if (!bound.ok()) {
+        return std::move(bound.error());
+    }
+    slots = bound.value();
+    return std::nullopt;
+}
 
 }  // namespace velarix

@@ -268,18 +268,8 @@ Fallible<OwnedRef> batch_call(PyObject* module, PyObject* positional, PyObject* 
     constexpr const FunctionDefinition& function = kFunctions[Index];
     constexpr ParameterSpec spec{function.name, function.parameter_count(), kRequiredCount, kThreadsParameter};
     Slots slots{};
-    switch (bind_positional_only(spec, positional, keywords, slots)) {
-        case Binding::Bound:
-            break;
-        case Binding::Failed:
-            return take_pending_error();
-        case Binding::NotPositionalOnly:
-            Fallible<Slots> bound = bind_arguments(spec, positional, keywords);
-            if (!bound.ok()) {
-                return std::move(bound.error());
-            }
-            slots = bound.value();
-            break;
+    if (std::optional<ErrorValue> refusal = bind_call(spec, positional, keywords, slots)) {
+        return std::move(*refusal);
     }
     const auto* module_state = static_cast<const BatchState*>(PyModule_GetState(module));
     if (module_state == nullptr) {

@@ -20,18 +20,8 @@ Fallible<OwnedRef> call_function(PyObject* positional, PyObject* keywords) {
     constexpr const FunctionDefinition& function = kFunctions[Index];
     constexpr ParameterSpec spec{function.name, function.parameter_count(), kRequiredCount};
     Slots slots{};
-    switch (bind_positional_only(spec, positional, keywords, slots)) {
-        case Binding::Bound:
-            break;
-        case Binding::Failed:
-            return take_pending_error();
-        case Binding::NotPositionalOnly:
-            Fallible<Slots> bound = bind_arguments(spec, positional, keywords);
-            if (!bound.ok()) {
-                return std::move(bound.error());
-            }
-            slots = bound.value();
-            break;
+    if (std::optional<ErrorValue> refusal = bind_call(spec, positional, keywords, slots)) {
+        return std::move(*refusal);
     }
 
     std::array<double, kNumberCount> numbers{};  // s, k, t, r, sigma, q; q defaults to 0.0
