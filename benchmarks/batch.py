@@ -30,7 +30,7 @@ import numpy as np
 import velarix
 import velarix_batch
 
-from run import build_native_parts, machine
+from run import build_native_parts, machine, quantlib_market
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 README = ROOT / "README.md"
@@ -81,20 +81,10 @@ def core_seconds(directory, name):
 def quantlib_loops(book, size):
     """Per option: its quotes set, its option built with its strike, type and
     expiry (whole days), and its results asked for."""
-    try:
-        import QuantLib as ql
-    except ImportError:
+    market = quantlib_market(0.0, 0.0, 0.0, 0.0)
+    if market is None:
         return {}
-    today = ql.Date(15, ql.January, 2026)
-    ql.Settings.instance().evaluationDate = today
-    day_count = ql.Actual365Fixed()
-    spot, rate, dividend, volatility = (ql.SimpleQuote(0.0) for _ in range(4))
-    process = ql.BlackScholesMertonProcess(
-        ql.QuoteHandle(spot),
-        ql.YieldTermStructureHandle(ql.FlatForward(today, ql.QuoteHandle(dividend), day_count)),
-        ql.YieldTermStructureHandle(ql.FlatForward(today, ql.QuoteHandle(rate), day_count)),
-        ql.BlackVolTermStructureHandle(ql.BlackConstantVol(today, ql.NullCalendar(), ql.QuoteHandle(volatility),
-                                                           day_count)))
+    ql, today, (spot, rate, dividend, volatility), process = market
     european_engine = ql.AnalyticEuropeanEngine(process)
     american_engine = ql.BjerksundStenslandApproximationEngine(process)
     options = list(zip(*(book[column][:size].tolist() for column in ("s", "k", "t", "r", "sigma", "q")),

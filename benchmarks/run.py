@@ -64,14 +64,21 @@ def build_native_parts():
         print("installing Google Benchmark (libbenchmark-dev)", file=sys.stderr)
         run(["apt-get", "update", "-qq"])
         run(["apt-get", "install", "-y", "-qq", "libbenchmark-dev"], stdout=subprocess.DEVNULL)
+    cmake_build(ROOT, BUILD, "-DVELARIX_BUILD_BENCHMARKS=ON")
+    return BUILD / "benchmarks"
+
+
+def cmake_build(source, build, option, target=None):
+    """Configures `source` in `build` with one project option, for this
+    Python, with the cmake and ninja beside it (else on PATH), and builds
+    `target` (else everything)."""
     tools = pathlib.Path(sys.executable).parent
     cmake = shutil.which("cmake", path=str(tools)) or shutil.which("cmake")
     ninja = shutil.which("ninja", path=str(tools)) or shutil.which("ninja")
     generator = ["-G", "Ninja", f"-DCMAKE_MAKE_PROGRAM={ninja}"] if ninja else []
-    run([cmake, "-S", str(ROOT), "-B", str(BUILD), *generator, "-DCMAKE_BUILD_TYPE=Release",
-         "-DVELARIX_BUILD_BENCHMARKS=ON", f"-DPython_EXECUTABLE={sys.executable}"], stdout=subprocess.DEVNULL)
-    run([cmake, "--build", str(BUILD)], stdout=subprocess.DEVNULL)
-    return BUILD / "benchmarks"
+    run([cmake, "-S", str(source), "-B", str(build), *generator, "-DCMAKE_BUILD_TYPE=Release", option,
+         f"-DPython_EXECUTABLE={sys.executable}"], stdout=subprocess.DEVNULL)
+    run([cmake, "--build", str(build), *(["--target", target] if target else [])], stdout=subprocess.DEVNULL)
 
 
 def load_extension(name, path):
@@ -96,13 +103,7 @@ def build_baseline(revision):
     archive = subprocess.run(["git", "-C", str(ROOT), "archive", commit], check=True, stdout=subprocess.PIPE).stdout
     with tarfile.open(fileobj=io.BytesIO(archive)) as tar:
         tar.extractall(source, filter="data")
-    tools = pathlib.Path(sys.executable).parent
-    cmake = shutil.which("cmake", path=str(tools)) or shutil.which("cmake")
-    ninja = shutil.which("ninja", path=str(tools)) or shutil.which("ninja")
-    generator = ["-G", "Ninja", f"-DCMAKE_MAKE_PROGRAM={ninja}"] if ninja else []
-    run([cmake, "-S", str(source), "-B", str(build), *generator, "-DCMAKE_BUILD_TYPE=Release",
-         "-DVELARIX_BUILD_MODULE=ON", f"-DPython_EXECUTABLE={sys.executable}"], stdout=subprocess.DEVNULL)
-    run([cmake, "--build", str(build), "--target", "velarix"], stdout=subprocess.DEVNULL)
+    cmake_build(source, build, "-DVELARIX_BUILD_MODULE=ON", target="velarix")
     return load_extension("velarix", next(build.glob("velarix*.so"))), commit
 
 
@@ -214,26 +215,34 @@ def binding_table(floor, core):
     return "\n".join(lines), (worst_binding, worst_reading), python_times
 
 
-def quantlib_peers():
-    """QuantLib's analytic European engine and its Bjerksund-Stensland engine,
-    built once; each timed call moves the spot quote and asks for the result."""
+def quantlib_market(*values):
+    """QuantLib (None without it), its evaluation date, quotes of the spot,
+    rate, dividend yield and volatility set to `values`, and the
+    Black-Scholes-Merton process on them, with flat curves in days of 365."""
     try:
         import QuantLib as ql
     except ImportError:
-        return {}
+        return None
     today = ql.Date(15, ql.January, 2026)
     ql.Settings.instance().evaluationDate = today
     day_count = ql.Actual365Fixed()
-    spot = ql.SimpleQuote(S)
-    rate = ql.SimpleQuote(R)
-    dividend = ql.SimpleQuote(Q)
-    volatility = ql.SimpleQuote(SIGMA)
+    spot, rate, dividend, volatility = quotes = tuple(ql.SimpleQuote(value) for value in values)
     process = ql.BlackScholesMertonProcess(
         ql.QuoteHandle(spot),
         ql.YieldTermStructureHandle(ql.FlatForward(today, ql.QuoteHandle(dividend), day_count)),
         ql.YieldTermStructureHandle(ql.FlatForward(today, ql.QuoteHandle(rate), day_count)),
         ql.BlackVolTermStructureHandle(ql.BlackConstantVol(today, ql.NullCalendar(), ql.QuoteHandle(volatility),
                                                            day_count)))
+    return ql, today, quotes, process
+
+
+def quantlib_peers():
+    """QuantLib's analytic European engine and its Bjerksund-Stensland engine,
+    built once; each timed call moves the spot quote and asks for the result."""
+    market = quantlib_market(S, R, Q, SIGMA)
+    if market is None:
+        return {}
+    ql, today, (spot, _, _, _), process = market
     maturity = today + int(round(T * 365))
     payoff = ql.PlainVanillaPayoff(ql.Option.Call, K)
     european = ql.VanillaOption(payoff, ql.EuropeanExercise(maturity))
