@@ -14,6 +14,8 @@
 #  - the C++ suites and the module built with Clang, whose results must equal
 #    the g++ module's bit for bit;
 #  - which exp, log and pow variant this machine runs;
+#  - the CI subset of the mutation run (scripts/mutation.py --ci): planted
+#    faults, each of which some test must catch;
 #  - last, the sanitizer job (scripts/sanitize.sh).
 # Exits non-zero on any failure.
 set -euo pipefail
@@ -127,6 +129,9 @@ PYTHONPATH="$build/clang" "$tools/bin/python" tests/compilers/same_results.py du
 
 echo "== exp, log and pow on this machine"
 "$tools/bin/python" scripts/libm_variant.py
+
+echo "== mutation run: the CI subset of planted faults, each caught by a test"
+"$tools/bin/python" scripts/mutation.py --ci --python "$tools/bin/python" --work "$build/mutation"
 
 echo "== sanitizer job"
 bash scripts/sanitize.sh

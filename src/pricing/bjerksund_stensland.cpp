@@ -275,20 +275,11 @@ PendingCall begin_call(const CallHorizons& horizons, const CallBoundary& boundar
     return pending;
 }
 
-double finish_call(const CallHorizons& horizons, const CallBoundary& boundary, const PendingCall& pending,
-                   const double* normal_values) {
+double early_exercise_value(const CallHorizons& horizons, const CallBoundary& boundary, const PendingCall& pending,
+                            const double* normal_values) {
     const double K = boundary.K;
-    const SpotTerms& spot = pending.spot;
-    switch (pending.stage) {
-        case PendingCall::Stage::Settled:
-            return pending.settled_value;
-        case PendingCall::Stage::European:
-            return european_call(horizons.whole_life, spot.S, K, normal_values);
-        case PendingCall::Stage::EarlyExercise:
-            break;
-    }
     const auto term = [&](std::size_t index) {
-        return phi(horizon_of(horizons, kTerms[index]), kTerms[index], spot, normal_values + 2 * index);
+        return phi(horizon_of(horizons, kTerms[index]), kTerms[index], pending.spot, normal_values + 2 * index);
     };
     const double alpha1 = boundary.alpha1;
     const double alpha2 = boundary.alpha2;
@@ -304,7 +295,22 @@ double finish_call(const CallHorizons& horizons, const CallBoundary& boundary, c
     v = v - term(9);
     v = v - K * term(10);
     v = v + K * term(11);
+    return v;
+}
 
+double finish_call(const CallHorizons& horizons, const CallBoundary& boundary, const PendingCall& pending,
+                   const double* normal_values) {
+    const double K = boundary.K;
+    const SpotTerms& spot = pending.spot;
+    switch (pending.stage) {
+        case PendingCall::Stage::Settled:
+            return pending.settled_value;
+        case PendingCall::Stage::European:
+            return european_call(horizons.whole_life, spot.S, K, normal_values);
+        case PendingCall::Stage::EarlyExercise:
+            break;
+    }
+    const double v = early_exercise_value(horizons, boundary, pending, normal_values);
     const double e = european_call(horizons.whole_life, spot.S, K, normal_values + kEuropeanArguments);
     if (std::isnan(v)) {
         return e;

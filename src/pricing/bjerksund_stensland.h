@@ -121,6 +121,13 @@ PendingCall begin_call(const CallHorizons& horizons, const CallBoundary& boundar
                        const PendingCall* known = nullptr);
 double finish_call(const CallHorizons& horizons, const CallBoundary& boundary, const PendingCall& pending,
                    const double* normal_values);
+// The early-exercise formula's own value v at a pending call of the
+// early-exercise stage, before finish_call floors it at the European value.
+// Wherever the European value is the larger (for a call whose rate exceeds
+// its dividend yield, nearly always) the price does not show v, so the tests
+// check it here.
+double early_exercise_value(const CallHorizons& horizons, const CallBoundary& boundary, const PendingCall& pending,
+                            const double* normal_values);
 double bjerksund_stensland_call(const CallHorizons& horizons, const CallBoundary& boundary, double S);
 
 // American call on spot S with strike K, time T, rate r, carry b, volatility sigma.

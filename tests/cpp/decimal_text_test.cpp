@@ -38,6 +38,8 @@ INSTANTIATE_TEST_SUITE_P(
                       Case{std::nextafter(1.0 / 128, 1.0), "0.007813"}, Case{std::nextafter(3.0 / 128, 0.0), "0.023437"},
                       Case{-4e-7, "-0.000000"}, Case{std::numeric_limits<double>::denorm_min(), "0.000000"},
                       Case{1e20, "100000000000000000000.000000"},
+                      // Rounding up carries from the lowest 32-bit limb of the integer into the next.
+                      Case{4294.9672955000005, "4294.967296"}, Case{-4294.9672955000005, "-4294.967296"},
                       // Stored as 123456789.1234564930...: the exact value decides, not "...4565".
                       Case{123456789.1234565, "123456789.123456"},
                       Case{std::numeric_limits<double>::infinity(), "inf"},

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cmath>
+#include <limits>
 
 #include "normal_distribution.h"
 #include "option_inputs.h"
@@ -76,14 +77,18 @@ inline double phi(const Market& m, double tau, Exponent exponent, double level) 
     return std::exp(lambda) * bracket;
 }
 
-inline double call_value(double S, double K, double T, double r, double b, double sigma) {
-    if (T <= 0.0) {  // expired
-        return positive_part(S - K);
-    }
-    if (b >= r) {  // never optimal to exercise early
-        return european_call(S, K, T, r, b, sigma);
-    }
+// The boundary and the early-exercise value v of a call with b < r, before
+// v is floored at the European value; v is NaN from the trigger I2 on, where
+// the call is exercised at once.
+struct EarlyExerciseParts {
+    double i1;
+    double i2;
+    double alpha1;
+    double alpha2;
+    double v;
+};
 
+inline EarlyExerciseParts early_exercise_parts(double S, double K, double T, double r, double b, double sigma) {
     const double sigma2 = sigma * sigma;
     const double carry_ratio = b / sigma2;
     const double beta = (0.5 - carry_ratio) + std::sqrt((carry_ratio - 0.5) * (carry_ratio - 0.5) + (2.0 * r) / sigma2);
@@ -95,15 +100,20 @@ inline double call_value(double S, double K, double T, double r, double b, doubl
         return b_zero + (b_infinity - b_zero) * (1.0 - std::exp(h));
     };
 
-    const double i2 = trigger(T);
-    if (S >= i2) {  // immediate exercise, no floor
-        return S - K;
-    }
     const double t1 = kGoldenFraction * T;
-    const double i1 = trigger(t1);
-    const double alpha1 = (i1 - K) * std::pow(i1, -beta);
-    const double alpha2 = (i2 - K) * std::pow(i2, -beta);
-
+    EarlyExerciseParts parts{};
+    parts.i2 = trigger(T);
+    parts.i1 = trigger(t1);
+    parts.alpha1 = (parts.i1 - K) * std::pow(parts.i1, -beta);
+    parts.alpha2 = (parts.i2 - K) * std::pow(parts.i2, -beta);
+    parts.v = std::numeric_limits<double>::quiet_NaN();
+    if (S >= parts.i2) {
+        return parts;
+    }
+    const double i1 = parts.i1;
+    const double i2 = parts.i2;
+    const double alpha1 = parts.alpha1;
+    const double alpha2 = parts.alpha2;
     const Market m{S, r, b, sigma, sigma2, beta, i1};
     double v = alpha1 * phi(m, t1, Exponent::Beta, i1);
     v = v - alpha1 * phi(m, t1, Exponent::Beta, i2);
@@ -117,7 +127,22 @@ inline double call_value(double S, double K, double T, double r, double b, doubl
     v = v - phi(m, T, Exponent::One, i2);
     v = v - K * phi(m, T, Exponent::Zero, i1);
     v = v + K * phi(m, T, Exponent::Zero, i2);
+    parts.v = v;
+    return parts;
+}
 
+inline double call_value(double S, double K, double T, double r, double b, double sigma) {
+    if (T <= 0.0) {  // expired
+        return positive_part(S - K);
+    }
+    if (b >= r) {  // never optimal to exercise early
+        return european_call(S, K, T, r, b, sigma);
+    }
+    const EarlyExerciseParts parts = early_exercise_parts(S, K, T, r, b, sigma);
+    if (S >= parts.i2) {  // immediate exercise, no floor
+        return S - K;
+    }
+    const double v = parts.v;
     const double e = european_call(S, K, T, r, b, sigma);
     if (std::isnan(v)) {
         return e;

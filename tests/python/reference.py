@@ -172,11 +172,8 @@ def _phi(S, tau, gamma_kind, beta, H, I, r, b, sigma):
     return math.exp(lam) * bracket
 
 
-def bjerksund_stensland_call(S, K, T, r, b, sigma):
-    if T <= 0.0:
-        return max(S - K, 0.0)
-    if b >= r:
-        return _european_call(S, K, T, r, b, sigma)
+def _boundary(K, T, r, b, sigma):
+    """beta and the trigger price as a function of the horizon."""
     s2 = sigma * sigma
     cr = b / s2
     beta = (0.5 - cr) + math.sqrt((cr - 0.5) * (cr - 0.5) + (2.0 * r) / s2)
@@ -188,6 +185,20 @@ def bjerksund_stensland_call(S, K, T, r, b, sigma):
         h = ((-(b * tau + (2.0 * sigma) * math.sqrt(tau))) * b0) / (b_inf - b0)
         return b0 + (b_inf - b0) * (1.0 - math.exp(h))
 
+    return beta, trigger
+
+
+def call_trigger(K, T, r, b, sigma):
+    """The trigger price I2 of a call on the early-exercise path, from which on it is exercised at once."""
+    return _boundary(K, T, r, b, sigma)[1](T)
+
+
+def bjerksund_stensland_call(S, K, T, r, b, sigma):
+    if T <= 0.0:
+        return max(S - K, 0.0)
+    if b >= r:
+        return _european_call(S, K, T, r, b, sigma)
+    beta, trigger = _boundary(K, T, r, b, sigma)
     i2 = trigger(T)
     if S >= i2:
         return S - K

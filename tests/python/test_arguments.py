@@ -162,6 +162,22 @@ def test_option_type_must_be_a_str(value, type_name):
                    lambda: velarix.am_delta(*A, option_type=value))
 
 
+class Outer:
+    class Nested:
+        pass
+
+
+def test_option_type_of_a_nested_or_local_class_is_named_by_its_qualified_name():
+    class Local:
+        pass
+
+    for value, type_name in [(Outer.Nested(), "Outer.Nested"),
+                             (Local(), "test_option_type_of_a_nested_or_local_class_is_named_by_its_qualified_name."
+                                       "<locals>.Local")]:
+        raises_exactly(TypeError, f"argument 'option_type': '{type_name}' object cannot be converted to 'PyString'",
+                       lambda: velarix.bs_theta(*A, option_type=value))
+
+
 def test_option_type_with_lone_surrogate_raises_the_encoding_error():
     with pytest.raises(UnicodeEncodeError):
         velarix.bs_rho(*A, 0.0, "call\ud800")

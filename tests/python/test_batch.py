@@ -206,6 +206,10 @@ def test_a_str_array_element_is_its_text_without_numpys_nul_padding_as_numpy_giv
     (np.array("x"), "option_type[()]"),
     (["call", "call\0"], "option_type[1]"),
     (np.array(["ca\0ll"]), "option_type[0]"),
+    (np.array(["put", "c\0x"]), "option_type[1]"),  # a NUL inside a word is text, not padding
+    (np.array([["c", "p", "c"], ["p", "c", "x"]]), "option_type[1, 2]"),
+    # Beyond U+FFFF in a big-endian array: U+10063 must not be read as its low byte "c".
+    (np.array(["p", "\U00010063"], dtype=">U1"), "option_type[1]"),
     (["cáll"], "option_type[0]"),
     (np.array(["c", "\u212a"]), "option_type[1]"),
     ([" put"], "option_type[0]"),

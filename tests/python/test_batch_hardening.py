@@ -4,6 +4,7 @@ element, calls from several Python threads at once get the single-threaded
 results, many calls (failing ones too) leak nothing, a failed allocation
 anywhere surfaces as a documented exception and the next call works, and
 both modules behave as documented where numpy is missing."""
+import gc
 import os
 import subprocess
 import sys
@@ -125,18 +126,24 @@ def test_many_calls_succeeding_and_failing_leak_nothing():
 
     rounds = max(1000, LEAK_CALLS // 1000)
     run(2000)  # until the interpreter's and numpy's caches have grown to their size (measured: 1000 to 2000)
-    blocks = sys.getallocatedblocks()
     def references():
         return [sys.getrefcount(SPOT), sys.getrefcount(SPOT_OBJECTS[-1]), sys.getrefcount(velarix_batch.Greeks),
                 sys.getrefcount(np.float64)]
 
     before = references()
-    run(rounds)
+    # A leak grows the blocks in every window; a cache that fills up once
+    # (seen now and then: a few hundred blocks) grows them in one at most.
+    growths = []
+    for _ in range(3):
+        gc.collect()
+        blocks = sys.getallocatedblocks()
+        run(rounds // 3)
+        gc.collect()
+        growths.append(sys.getallocatedblocks() - blocks)
     after = references()
-    block_growth = sys.getallocatedblocks() - blocks
     assert after == before
     # A leak of one block in one of the calls grows by a block per round.
-    assert block_growth < rounds // 5
+    assert min(growths) < rounds // 3 // 5, growths
 
 
 FAULT_SWEEP = """

@@ -114,3 +114,67 @@ def test_american_values_stand_where_documented():
     assert velarix.am_price(100, 100, 1, 0.05, 0.2, 0.03, "call") == pytest.approx(8.6525, abs=1e-4)
     call = velarix.am_greeks(100, 100, 1, 0.05, 0.2, 0.03, "call")
     assert (call.delta, call.vega, call.rho, call.theta) == pytest.approx((0.562, 37.9, 0.476, -0.0123), rel=3e-3)
+
+
+def american_bits(s, k, t, r, sigma, q, option_type):
+    """am_price, am_greeks and the five single Greeks, as bits."""
+    greeks = velarix.am_greeks(s, k, t, r, sigma, q, option_type)
+    return ([bits(velarix.am_price(s, k, t, r, sigma, q, option_type))]
+            + [bits(getattr(greeks, f)) for f in FIELDS]
+            + [bits(AMERICAN_SINGLES[f](s, k, t, r, sigma, q, option_type)) for f in FIELDS])
+
+
+def reference_bits(s, k, t, r, sigma, q, option_type):
+    call = option_type == "call"
+    price = bits(reference.am_price(s, k, t, r, sigma, q, call))
+    greeks = [bits(x) for x in reference.am_greeks(s, k, t, r, sigma, q, call)]
+    return [price] + greeks + greeks
+
+
+# Where the American formula changes branch. A carry exactly equal to the
+# rate (a call without dividends; a put at a zero rate, whose transformed
+# rate and carry are then both q) is priced as European; with a negative
+# rate or yield the early-exercise formula would give a finite value there,
+# so the branch shows in the bits. The bumps of r keep the carry equal to it.
+CARRY_EQUALS_RATE = [
+    (100.0, 90.0, 1.0, 0.05, 0.2, 0.0, "call"),
+    (100.0, 90.0, 1.0, -0.05, 0.2, 0.0, "call"),
+    (100.0, 110.0, 2.0, -0.08, 0.15, 0.0, "call"),
+    (100.0, 110.0, 1.0, 0.0, 0.2, 0.03, "put"),
+    (100.0, 110.0, 1.0, 0.0, 0.2, -0.05, "put"),
+    (90.0, 100.0, 2.0, 0.0, 0.15, -0.08, "put"),
+    (100.0, 100.0, 1.0, 0.0, 0.2, 0.0, "put"),
+]
+
+
+@pytest.mark.parametrize("option", CARRY_EQUALS_RATE, ids=str)
+def test_a_carry_equal_to_the_rate_is_priced_as_european(option):
+    assert american_bits(*option) == reference_bits(*option)
+
+
+def spot_at_call_trigger(k, t, r, sigma, q):
+    return reference.call_trigger(k, t, r, r - q, sigma)
+
+
+def strike_at_put_trigger(s, t, r, sigma, q):
+    b = r - q
+    return reference.call_trigger(s, t, r - b, -b, sigma)
+
+
+@pytest.mark.parametrize("option_type", ["call", "put"])
+def test_a_spot_exactly_at_the_trigger_price_is_exercised_at_once(option_type):
+    """The trigger I2 is where immediate exercise begins: the price there is
+    the intrinsic value exactly, and one ulp inside it the formula's value."""
+    t, r, sigma, q = 1.0, 0.06, 0.25, 0.1
+    if option_type == "call":
+        k = 100.0
+        s = spot_at_call_trigger(k, t, r, sigma, q)
+        inside, intrinsic = (math.nextafter(s, 0.0), k), s - k
+    else:
+        t, r, q = 1.0, 0.1, 0.02
+        s = 80.0
+        k = strike_at_put_trigger(s, t, r, sigma, q)
+        inside, intrinsic = (s, math.nextafter(k, 0.0)), k - s
+    assert bits(velarix.am_price(s, k, t, r, sigma, q, option_type)) == bits(intrinsic)
+    assert american_bits(s, k, t, r, sigma, q, option_type) == reference_bits(s, k, t, r, sigma, q, option_type)
+    assert american_bits(*inside, t, r, sigma, q, option_type) == reference_bits(*inside, t, r, sigma, q, option_type)

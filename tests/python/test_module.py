@@ -2,6 +2,7 @@
 and memory behaviour."""
 import importlib
 import inspect
+import shutil
 import subprocess
 import sys
 import textwrap
@@ -57,18 +58,44 @@ def test_bs_delta_docstring_in_full():
     assert velarix.bs_delta.__text_signature__ == '(s, k, t, r, sigma, q=0.0, option_type="call")'
 
 
-@pytest.mark.parametrize("name, summary, returns", [
-    ("bs_gamma", "Calculate the gamma of a European option using Black-Scholes.", "The gamma of the option (same for calls and puts)"),
-    ("am_price", "Calculate the price of an American option using Bjerksund-Stensland 2002.", "The price of the American option"),
-    ("am_rho", "Calculate the rho of an American option using Bjerksund-Stensland.", "The rho of the American option (per 1% change in interest rate)"),
-    ("am_greeks", "Calculate all Greeks for an American option using Bjerksund-Stensland.", "A Greeks object with delta, gamma, theta, vega, and rho"),
-])
+# The first line and the Returns: line of each docstring, as callers read them.
+DOCUMENTED = {
+    "bs_delta": ("Calculate the delta of a European option using Black-Scholes.", "The delta of the option"),
+    "bs_gamma": ("Calculate the gamma of a European option using Black-Scholes.",
+                 "The gamma of the option (same for calls and puts)"),
+    "bs_theta": ("Calculate the theta of a European option using Black-Scholes.", "The theta of the option (per day)"),
+    "bs_vega": ("Calculate the vega of a European option using Black-Scholes.",
+                "The vega of the option (same for calls and puts)"),
+    "bs_rho": ("Calculate the rho of a European option using Black-Scholes.",
+               "The rho of the option (per 1% change in interest rate)"),
+    "bs_greeks": ("Calculate all Greeks for a European option using Black-Scholes.",
+                  "A Greeks object with delta, gamma, theta, vega, and rho"),
+    "am_price": ("Calculate the price of an American option using Bjerksund-Stensland 2002.",
+                 "The price of the American option"),
+    "am_delta": ("Calculate the delta of an American option using Bjerksund-Stensland.",
+                 "The delta of the American option"),
+    "am_gamma": ("Calculate the gamma of an American option using Bjerksund-Stensland.",
+                 "The gamma of the American option"),
+    "am_theta": ("Calculate the theta of an American option using Bjerksund-Stensland.",
+                 "The theta of the American option (per day)"),
+    "am_vega": ("Calculate the vega of an American option using Bjerksund-Stensland.",
+                "The vega of the American option"),
+    "am_rho": ("Calculate the rho of an American option using Bjerksund-Stensland.",
+               "The rho of the American option (per 1% change in interest rate)"),
+    "am_greeks": ("Calculate all Greeks for an American option using Bjerksund-Stensland.",
+                  "A Greeks object with delta, gamma, theta, vega, and rho"),
+}
+
+
+@pytest.mark.parametrize("name, summary, returns", [(name, *texts) for name, texts in DOCUMENTED.items()])
 def test_docstrings(name, summary, returns):
     doc = getattr(velarix, name).__doc__
     assert doc.startswith(summary + "\n\nArgs:\n    s: Current price of the underlying asset\n")
     assert doc.endswith("\n\nReturns:\n    " + returns)
-    assert "    r: Risk-free interest rate\n" in doc and "--" not in doc
-    assert ("option_type: 'call' or 'put'" in doc) == (name != "bs_gamma")
+    assert "--" not in doc
+    examples = name == "bs_delta"
+    assert ("    r: Risk-free interest rate (e.g., 0.05 for 5%)\n" if examples else "    r: Risk-free interest rate\n") in doc
+    assert ("option_type: 'call' or 'put'" in doc) == (name not in ("bs_gamma", "bs_vega"))
 
 
 def test_reimport_returns_the_cached_module():
@@ -228,3 +255,15 @@ def test_an_isolated_interpreter_is_refused_and_owns_nothing(main_imports_first)
     assert lines[0].startswith("isolated refused: ") and lines[3].startswith("isolated refused: ")
     assert lines[1] == "main 0.6368306511756191"
     assert lines[2].startswith("refused: PyO3 modules do not yet support subinterpreters")
+
+
+@pytest.mark.skipif(shutil.which("nm") is None or not sys.platform.startswith("linux"),
+                    reason="reads the dynamic symbol table with binutils' nm")
+@pytest.mark.parametrize("module_name", ["velarix", "velarix_batch"])
+def test_each_module_exports_only_its_entry_point(module_name):
+    """Anything else exported could bind to another library's symbol of the
+    same name when both are loaded in one process."""
+    path = importlib.import_module(module_name).__file__
+    listing = subprocess.run(["nm", "-D", "--defined-only", path], capture_output=True, text=True, check=True)
+    exported = {line.split()[-1] for line in listing.stdout.splitlines() if line.split()[1:2] != ["A"]}
+    assert exported == {f"PyInit_{module_name}"}
