@@ -1,6 +1,7 @@
 #include "bjerksund_stensland.h"
 
 #include <array>
+#include <utility>
 #include <cmath>
 #include <limits>
 #include <random>
@@ -192,4 +193,48 @@ TEST(AmericanValue, EarlyExercisePartsGiveTheTermByTermBits) {
         }
     }
     EXPECT_GT(formula_values, 5000);
+}
+
+// What a computation takes from a known one (an exponential whose argument
+// has the same bits) must be what it would compute itself: the horizons of
+// bumped inputs and the boundaries of bumped strikes (a put's spot bumps move
+// its call's strike) with and without the known ones, field by field.
+TEST(AmericanValue, SharingWithAKnownComputationChangesNoBit) {
+    std::mt19937_64 generator(20261210);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    const auto between = [&](double low, double high) { return low + (high - low) * unit(generator); };
+    const auto same_terms = [](const HorizonTerms& a, const HorizonTerms& b) {
+        for (std::size_t i = 0; i < 3; ++i) {
+            if (!SameDouble(a.growth[i], b.growth[i]) || !SameDouble(a.lambda[i], b.lambda[i])) {
+                return false;
+            }
+        }
+        return true;
+    };
+    int shared_triggers = 0;
+    for (int i = 0; i < 20000; ++i) {
+        const double k = between(1, 300), t = between(0.01, 4), r = between(-0.01, 0.12), sigma = between(0.05, 1),
+                     b = r - between(0.0, 0.15);
+        const CallHorizons known = call_horizons(t, r, b, sigma);
+        for (const auto& [bumped_t, bumped_r, bumped_sigma] :
+             {std::array{t, r + 0.0001, sigma}, std::array{t, r, sigma - 0.0001}, std::array{t - 0.0027, r, sigma}}) {
+            const CallHorizons alone = call_horizons(bumped_t, bumped_r, b, bumped_sigma);
+            const CallHorizons sharing = call_horizons(bumped_t, bumped_r, b, bumped_sigma, &known);
+            ASSERT_TRUE(same_terms(alone.whole_life, sharing.whole_life)) << k << " " << t << " " << r;
+            ASSERT_TRUE(same_terms(alone.first_period, sharing.first_period));
+        }
+        const CallBoundary known_boundary = call_boundary(known, k);
+        for (const double bumped_k : {k * (1 + 0.0001), k * (1 - 0.0001)}) {
+            const CallBoundary alone = call_boundary(known, bumped_k);
+            const CallBoundary sharing = call_boundary(known, bumped_k, &known_boundary);
+            for (const auto& [expected, actual] : {std::pair{alone.i1, sharing.i1}, std::pair{alone.i2, sharing.i2},
+                                                   std::pair{alone.alpha1, sharing.alpha1},
+                                                   std::pair{alone.alpha2, sharing.alpha2}}) {
+                ASSERT_TRUE(SameDouble(expected, actual)) << k << " " << t << " " << r << " " << sigma;
+            }
+            shared_triggers += alone.has_triggers && SameDouble(alone.trigger_exponent[0],
+                                                                known_boundary.trigger_exponent[0]);
+        }
+    }
+    EXPECT_GT(shared_triggers, 1000);  // the sharing is exercised, not only the computing
 }
