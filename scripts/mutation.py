@@ -11,7 +11,7 @@ never silently skipped.
     python scripts/mutation.py                 # every mutant (about 35 minutes)
     python scripts/mutation.py --ci            # the subset CI runs
     python scripts/mutation.py --only ID ...   # chosen mutants
-    python scripts/mutation.py --list          # the catalogue, without running
+    python scripts/mutation.py --list          # the catalogue and its anchors, without running
     python scripts/mutation.py --catalogue F   # the faults of another catalogue file
 
 It needs what scripts/test.sh installs: GoogleTest, and an interpreter with
@@ -23,7 +23,7 @@ import argparse
 import difflib
 import importlib.util
 import os
-import shutil
+import re
 import subprocess
 import sys
 import time
@@ -117,8 +117,7 @@ class Runner:
         except subprocess.TimeoutExpired:
             return "killed", "ctest timed out"
         if ctest.returncode != 0:
-            failed = [line.strip() for line in ctest.stdout.splitlines() if "***Failed" in line
-                      or "(Failed)" in line or "***Exception" in line or "***Timeout" in line]
+            failed = [match.group(1) for match in re.finditer(r"Test +#\d+: (\S+) \.*\*\*\*", ctest.stdout)]
             return "killed", "ctest: " + (failed[0] if failed else f"exit code {ctest.returncode}")
         environment = dict(os.environ, PYTHONPATH=str(self.build), VELARIX_LEAK_CALLS="20000",
                            VELARIX_BATCH_HUGE="1000000", VELARIX_HYPOTHESIS_PROFILE="mutation")
@@ -177,11 +176,16 @@ def main():
         if unknown:
             sys.exit(f"no such mutant: {', '.join(sorted(unknown))}")
     if options.list:
+        drifted = 0
         for mutant in chosen:
+            occurrences = (ROOT / mutant.file).read_text().count(mutant.anchor)
             marks = ("ci " if mutant.ci else "") + ("equivalent " if mutant.equivalent else "")
+            if occurrences != 1:
+                marks += f"ANCHOR FOUND {occurrences} TIMES "
+                drifted += 1
             print(f"{mutant.id:28} {mutant.file:42} {marks}{mutant.fault}")
         print(f"{len(chosen)} mutants")
-        return 1 if problems else 0
+        return 1 if problems or drifted else 0
 
     runner = Runner(options.python, Path(options.work))
     started = time.monotonic()

@@ -13,6 +13,7 @@ import pytest
 import velarix
 import velarix_batch
 from batch_helpers import FIELDS, NAMES, WITHOUT_OPTION_TYPE, arguments_for, batch_bits, scalar_bits
+from conftest import bits
 
 EDGES = [0.0, -0.0, 5e-324, -1.0, 1e308, math.inf, -math.inf, math.nan]
 WORDS = ["call", "put", "c", "p", "CALL", "Put", "P", "cALl"]
@@ -107,6 +108,17 @@ def test_inputs_broadcast_as_numpy_broadcasts_them(name, s_shape, k_shape, type_
             assert isinstance(value, np.ndarray) and value.dtype == np.float64 and value.shape == shape
             assert value.flags.c_contiguous and value.flags.writeable
     assert batch_bits(name, result) == scalar_bits(name, arguments)
+
+
+@pytest.mark.skipif(np.lib.NumpyVersion(np.__version__) < "2.0.0", reason="numpy 1 stops at 32 dimensions")
+def test_arrays_of_as_many_dimensions_as_numpy_allows_are_computed():
+    """numpy 2 allows 64 dimensions: the most that velarix_batch walks."""
+    spots = np.full((1,) * 63 + (2,), 100.0)
+    spots[(0,) * 63 + (1,)] = 90.0
+    result = velarix_batch.bs_delta(spots, 100.0, 1.0, 0.05, 0.2, 0.0, ["call", "put"])
+    assert result.shape == spots.shape
+    assert [bits(x) for x in result.ravel()] == [bits(velarix.bs_delta(100.0, 100.0, 1.0, 0.05, 0.2, 0.0, "call")),
+                                                 bits(velarix.bs_delta(90.0, 100.0, 1.0, 0.05, 0.2, 0.0, "put"))]
 
 
 def test_all_scalar_inputs_give_numpy_float64_values_as_numpy_functions_do():

@@ -106,6 +106,18 @@ def test_reimport_returns_the_cached_module():
     del velarix.marker
 
 
+def test_reimports_return_the_cached_module_with_a_reference_of_its_own():
+    def reimport(times):
+        for _ in range(times):
+            del sys.modules["velarix"]
+            importlib.import_module("velarix")
+
+    reimport(2)
+    before = sys.getrefcount(velarix)
+    reimport(20)
+    assert sys.getrefcount(velarix) == before
+
+
 def run_python(code):
     # Unbuffered, so that lines written by the interpreters of one process
     # arrive in the order they were written, whatever the environment says.
