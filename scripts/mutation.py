@@ -117,7 +117,9 @@ class Runner:
         except subprocess.TimeoutExpired:
             return "killed", "ctest timed out"
         if ctest.returncode != 0:
-            failed = [match.group(1) for match in re.finditer(r"Test +#\d+: (\S+) \.*\*\*\*", ctest.stdout)]
+            # ctest's closing list ("<tab> 42 - Suite.Name (Failed)"), else its progress lines.
+            failed = (re.findall(r"^\s+\d+ - (\S+) \(", ctest.stdout, re.MULTILINE)
+                      or re.findall(r"Test +#\d+: (\S+)[ .]*\*\*\*", ctest.stdout))
             return "killed", "ctest: " + (failed[0] if failed else f"exit code {ctest.returncode}")
         environment = dict(os.environ, PYTHONPATH=str(self.build), VELARIX_LEAK_CALLS="20000",
                            VELARIX_BATCH_HUGE="1000000", VELARIX_HYPOTHESIS_PROFILE="mutation")

@@ -43,15 +43,32 @@ Fallible<OwnedRef> attribute(PyObject* object, const char* name) {
     return value;
 }
 
+// Whether `error` says that numpy itself is not installed: a
+// ModuleNotFoundError for the name "numpy". Any other failure of an installed
+// numpy (a broken build, a second load in one process) is reported as it is,
+// not as a missing package.
+bool numpy_is_missing(PyObject* error) {
+    if (!PyErr_GivenExceptionMatches(error, PyExc_ModuleNotFoundError)) {
+        return false;
+    }
+    OwnedRef name = OwnedRef::steal(PyObject_GetAttrString(error, "name"));
+    if (!name) {
+        PyErr_Clear();
+        return false;
+    }
+    return PyUnicode_Check(name.get()) && PyUnicode_CompareWithASCIIString(name.get(), "numpy") == 0;
+}
+
 Fallible<OwnedRef> import_numpy() {
     OwnedRef numpy = OwnedRef::steal(PyImport_ImportModule("numpy"));
     if (numpy) {
         return numpy;
     }
-    if (!PyErr_ExceptionMatches(PyExc_ImportError)) {
+    OwnedRef cause = OwnedRef::steal(PyErr_GetRaisedException());
+    if (!cause || !numpy_is_missing(cause.get())) {
+        PyErr_SetRaisedException(cause.release());
         return take_pending_error();
     }
-    OwnedRef cause = OwnedRef::steal(PyErr_GetRaisedException());
     return ErrorValue::with_cause(PyExc_ImportError, expect_new_reference(PyUnicode_FromString(kMissingNumpyMessage)),
                                   std::move(cause));
 }

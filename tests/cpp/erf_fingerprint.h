@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-inline constexpr int kFingerprintPoints = 131072;
+inline constexpr int kFingerprintPoints = 1048576;
 
 struct FingerprintRegion {
     const char* name;
@@ -13,10 +13,20 @@ struct FingerprintRegion {
 };
 
 inline constexpr FingerprintRegion kErfFingerprints[] = {
-    {"linear", 0.0, 2e-10, 0x5510229FFE49FE58u},
-    {"linear to rational", 0.0, 2e-09, 0xE8323B5EE2723AAFu},
-    {"rational", 0.0, 0.5, 0x3F35A94F6FDCF279u},
-    {"near intervals", 0.5, 6.0, 0x3E3B19EB978B0FDFu},
-    {"middle intervals", 6.0, 30.0, 0x2B18987759D58EF6u},
-    {"far intervals", 30.0, 110.0, 0xD271BFF590C22325u},
+    {"linear", 0.0, 2e-10, 0xC17B7E13A2F6035Cu},
+    {"linear to rational", 0.0, 2e-09, 0x2DE278B4A29FF557u},
+    {"rational", 0.0, 0.5, 0x38C5EE7617B2E24Fu},
+    {"erfc from 0.5", 0.5, 0.75, 0x60BD9FFE6850E6B0u},
+    {"erfc from 0.75", 0.75, 1.25, 0x664E7655234C2BE2u},
+    {"erfc from 1.25", 1.25, 2.25, 0x5E4609DA27230EDFu},
+    {"erfc from 2.25", 2.25, 3.5, 0x51DC6817FE350F0Au},
+    {"erfc from 3.5", 3.5, 5.25, 0x3080793EC4B92FA8u},
+    {"erfc from 5.25", 5.25, 8.0, 0xD7726D5EDBC34FBEu},
+    {"erfc from 8.0", 8.0, 11.5, 0x944F981F78E29B5Cu},
+    {"erfc from 11.5", 11.5, 17.0, 0x64EF45BBC19C6711u},
+    {"erfc from 17.0", 17.0, 24.0, 0xB15F36E9F24D924Fu},
+    {"erfc from 24.0", 24.0, 38.0, 0x1D7C41075C2EF090u},
+    {"erfc from 38.0", 38.0, 60.0, 0x1A23E56CE9222325u},
+    {"erfc from 60.0", 60.0, 85.0, 0x1A23E56CE9222325u},
+    {"erfc from 85.0", 85.0, 110.0, 0x1A23E56CE9222325u},
 };

@@ -19,6 +19,11 @@ def raises_exactly(exception_type, message, call):
     return caught.value
 
 
+class SpelledOut(str):
+    def __str__(self):
+        return "spot"
+
+
 BINDING_FAILURES = [
     (lambda: velarix.bs_gamma(*A, 0.0, "call"), "bs_gamma() takes from 5 to 6 positional arguments but 7 were given"),
     (lambda: velarix.bs_delta(*A, 0.0, "call", 1), "bs_delta() takes from 5 to 7 positional arguments but 8 were given"),
@@ -37,6 +42,8 @@ BINDING_FAILURES = [
     (lambda: velarix.bs_delta(1, foo=1), "bs_delta() got an unexpected keyword argument 'foo'"),
     (lambda: velarix.bs_delta(**{"\ud800": 1}), "bs_delta() got an unexpected keyword argument '\ud800'"),
     (lambda: velarix.bs_delta(**{"s\x00": 1}), "bs_delta() got an unexpected keyword argument 's\x00'"),
+    # A key is named by its str(), which a str subclass may define.
+    (lambda: velarix.bs_delta(**{SpelledOut("s\ud800"): 1}), "bs_delta() got an unexpected keyword argument 'spot'"),
 ]
 
 
@@ -176,6 +183,15 @@ def test_option_type_of_a_nested_or_local_class_is_named_by_its_qualified_name()
                                        "<locals>.Local")]:
         raises_exactly(TypeError, f"argument 'option_type': '{type_name}' object cannot be converted to 'PyString'",
                        lambda: velarix.bs_theta(*A, option_type=value))
+
+
+def test_a_type_name_that_utf8_cannot_hold_is_replaced_and_leaves_no_error_behind():
+    Unspeakable = type("Unspeakable", (), {})
+    Unspeakable.__qualname__ = "Un\ud800speakable"
+    error = raises_exactly(
+        TypeError, "argument 'option_type': '<failed to extract type name>' object cannot be converted to 'PyString'",
+        lambda: velarix.bs_theta(*A, option_type=Unspeakable()))
+    assert error.__cause__ is None and error.__context__ is None
 
 
 def test_option_type_with_lone_surrogate_raises_the_encoding_error():

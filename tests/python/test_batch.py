@@ -71,6 +71,28 @@ def test_every_function_has_the_scalar_signature_and_the_keyword_only_threads(na
     assert function.__module__ == "velarix_batch"
 
 
+BATCH_ARGUMENTS = """\
+    threads: Keyword only: the threads to compute on (default: the CPUs
+        this process may use; 1 computes on the calling thread only)
+
+Every argument but threads is a number (a str for option_type) or an
+array-like of them; they broadcast against each other as numpy arrays do.
+Each result is bit for bit the velarix function's on the same inputs.
+
+Returns:
+"""
+
+
+@pytest.mark.parametrize("name, returns", [
+    ("am_price", "    The price of the American option, per option: a float64 array of the broadcast\n"
+                 "    shape (a numpy.float64 when every input is a scalar)"),
+    ("bs_greeks", "    A Greeks named tuple (delta, gamma, theta, vega, rho) of float64 arrays\n"
+                  "    of the broadcast shape (numpy.float64 values when every input is a scalar)"),
+])
+def test_docstrings_end_with_the_arrays_they_take_and_return(name, returns):
+    assert getattr(velarix_batch, name).__doc__.endswith("    option_type: 'call' or 'put'\n" + BATCH_ARGUMENTS + returns)
+
+
 def test_the_module_lists_the_functions_and_greeks():
     assert velarix_batch.__all__ == [name for name in velarix.__all__ if name != "PyGreeks"] + ["Greeks"]
     assert velarix_batch.Greeks._fields == FIELDS
@@ -274,6 +296,9 @@ def test_refusals_of_one_option_are_the_scalar_modules(arguments, keywords):
     ([0.2, 1j], TypeError, "argument 'sigma': must be real number, not complex"),
     ([[0.2], 0.3], TypeError, "argument 'sigma': must be real number, not list"),
     ([0.2, 10 ** 400], OverflowError, "int too large to convert to float"),
+    # A tuple is read element by element as a list is, not by numpy's rules.
+    (((0.2, 0.3), (0.4,)), TypeError, "argument 'sigma': must be real number, not tuple"),
+    ((0.2, "0.3"), TypeError, "argument 'sigma': must be real number, not str"),
 ])
 def test_a_number_array_that_holds_no_numbers_is_refused_naming_the_parameter(argument, kind, message):
     with pytest.raises(kind) as raised:
@@ -291,6 +316,30 @@ def test_an_option_type_array_without_words_is_refused_naming_the_parameter(word
     with pytest.raises(TypeError) as raised:
         velarix_batch.am_vega([100.0, 90.0], 100.0, 1.0, 0.05, 0.2, 0.0, words)
     assert str(raised.value) == message
+
+
+def test_a_broadcast_shape_with_more_elements_than_an_index_holds_is_refused():
+    tall = np.broadcast_to(100.0, (2 ** 40, 1))
+    wide = np.broadcast_to(100.0, (1, 2 ** 40))
+    with pytest.raises(ValueError) as raised:
+        velarix_batch.bs_vega(tall, wide, 1.0, 0.05, 0.2)
+    assert str(raised.value) == "the broadcast shape (1099511627776, 1099511627776) is too large"
+
+
+def test_the_numbers_are_read_before_the_option_type_and_threads():
+    """The first bad argument in parameter order is the one reported, as the
+    velarix functions report it; threads comes last."""
+    with pytest.raises(TypeError, match=r"^argument 'k': must be real number, not str$"):
+        velarix_batch.bs_delta(100.0, "k", 1.0, 0.05, 0.2, 0.0, "straddle", threads=0)
+    with pytest.raises(ValueError, match=r"^Invalid option type\. Use 'call' or 'put'\.$"):
+        velarix_batch.bs_delta(100.0, 100.0, 1.0, 0.05, 0.2, 0.0, "straddle", threads=0)
+
+
+@pytest.mark.parametrize("words", [["calls"], ["straddle", "put"], ["c", "callput"]])
+def test_long_words_in_a_str_array_are_refused(words):
+    """Longer than any option type: refused without being read past its fourth character."""
+    with pytest.raises(ValueError, match=r"^Invalid option type"):
+        velarix_batch.bs_rho([100.0] * len(words), 100.0, 1.0, 0.05, 0.2, 0.0, np.array(words))
 
 
 def test_shapes_that_do_not_broadcast_are_named():

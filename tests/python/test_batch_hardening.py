@@ -193,6 +193,36 @@ WITHOUT_NUMPY = """
 """
 
 
+BROKEN_NUMPY = """
+    import sys
+    class Finder:
+        def find_spec(self, name, path=None, target=None):
+            if name == "numpy":
+                raise {failure}
+    sys.meta_path.insert(0, Finder())
+    try:
+        import velarix_batch
+    except Exception as error:
+        print(type(error).__name__, error)
+"""
+
+
+@pytest.mark.parametrize("failure, reported", [
+    ('RuntimeError("numpy is broken here")', "RuntimeError numpy is broken here"),
+    # An installed numpy that cannot load (a broken build; a second load in
+    # one process after a subinterpreter loaded it) is not a missing package.
+    ('ImportError("cannot load module more than once per process")',
+     "ImportError cannot load module more than once per process"),
+    ('ModuleNotFoundError("No module named \'numpy._core\'", name="numpy._core")',
+     "ModuleNotFoundError No module named 'numpy._core'"),
+])
+def test_a_numpy_that_fails_otherwise_than_missing_is_reported_as_it_failed(failure, reported):
+    code = textwrap.dedent(BROKEN_NUMPY).replace("{failure}", failure)
+    result = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.strip() == reported
+
+
 def test_velarix_needs_no_numpy_and_velarix_batch_names_the_extra_that_brings_it():
     result = subprocess.run([sys.executable, "-c", textwrap.dedent(WITHOUT_NUMPY)], capture_output=True, text=True,
                             timeout=60)
@@ -202,7 +232,6 @@ def test_velarix_needs_no_numpy_and_velarix_batch_names_the_extra_that_brings_it
 
 
 ISOLATED = """
-    import sys
     try:
         import _interpreters as interpreters
     except ImportError:
@@ -212,8 +241,8 @@ ISOLATED = """
 """
 
 
-def test_another_interpreter_is_refused():
-    result = subprocess.run([sys.executable, "-c", textwrap.dedent(ISOLATED)], capture_output=True, text=True,
+def test_an_isolated_interpreter_is_refused():
+    result = subprocess.run([sys.executable, "-u", "-c", textwrap.dedent(ISOLATED)], capture_output=True, text=True,
                             timeout=60)
     assert result.returncode == 0, result.stderr
     assert result.stdout.startswith("refused module velarix_batch does not support loading in subinterpreters")

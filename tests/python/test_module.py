@@ -198,7 +198,11 @@ def test_internal_failure_is_a_panic_exception_and_the_next_call_works():
     lines = result.stdout.splitlines()
     assert lines[0].startswith("pyo3_runtime PanicException True 'could not allocate a PyGreeks instance: MemoryError")
     assert lines[1:] == ["doc: True", "again: True from float", "0.6368306511756191"]
-    assert "PanicException" in result.stderr
+    # Both failures are reported where they happened: the internal one with
+    # its place, the one passed on with the exception as Python prints it.
+    assert "velarix: internal failure in " in result.stderr
+    assert "velarix: a PanicException was raised inside a call; passing it on:" in result.stderr
+    assert "pyo3_runtime.PanicException: from float" in result.stderr
 
 
 def allocated_blocks_after(calls):
