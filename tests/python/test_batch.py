@@ -318,6 +318,22 @@ def test_an_option_type_array_without_words_is_refused_naming_the_parameter(word
     assert str(raised.value) == message
 
 
+class IntWithItsOwnFloat(int):
+    def __float__(self):
+        return 42.0
+
+
+@pytest.mark.parametrize("sequence", [list, tuple])
+def test_lists_and_tuples_are_read_element_by_element_as_the_scalar_module_reads_each(sequence):
+    """numpy would read an int subclass as its int value; the scalar module
+    calls its __float__, and so must an element of a list or a tuple."""
+    spots = sequence([IntWithItsOwnFloat(100), 90.0])
+    assert [bits(x) for x in velarix_batch.bs_delta(spots, 100.0, 1.0, 0.05, 0.2)] == [
+        bits(velarix.bs_delta(x, 100.0, 1.0, 0.05, 0.2)) for x in spots]
+    with pytest.raises(TypeError, match=r"^argument 'option_type': 'int' object cannot be converted to 'PyString'$"):
+        velarix_batch.bs_delta(100.0, 100.0, 1.0, 0.05, 0.2, 0.0, sequence(["call", 1]))
+
+
 def test_a_broadcast_shape_with_more_elements_than_an_index_holds_is_refused():
     tall = np.broadcast_to(100.0, (2 ** 40, 1))
     wide = np.broadcast_to(100.0, (1, 2 ** 40))

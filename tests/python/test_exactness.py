@@ -147,8 +147,18 @@ CARRY_EQUALS_RATE = [
 ]
 
 
-@pytest.mark.parametrize("option", CARRY_EQUALS_RATE, ids=str)
-def test_a_carry_equal_to_the_rate_is_priced_as_european(option):
+# A rate the size of rho's bump, so that a bumped rate is zero or twice the
+# bump, where the bump's last bit shows in the price.
+RATE_AT_THE_BUMP = [
+    (56.32897882252741, 100.0, 1.669349183442805, 0.0001, 0.5987856365572959, 0.04, "call"),
+    (100.0, 100.0, 1.0, 0.0001, 0.2, 0.03, "call"),
+    (100.0, 110.0, 1.0, -0.0001, 0.3, 0.0, "put"),
+    (90.0, 100.0, 0.5, 0.0001, 0.25, 0.0, "put"),
+]
+
+
+@pytest.mark.parametrize("option", RATE_AT_THE_BUMP + CARRY_EQUALS_RATE, ids=str)
+def test_american_results_at_the_edges_of_branches_and_bumps_match_the_reference(option):
     assert american_bits(*option) == reference_bits(*option)
 
 

@@ -81,6 +81,16 @@ def test_repr_of_special_values():
     assert "inf" in repr(infinite)
 
 
+def test_repr_of_the_longest_values_writes_every_digit():
+    """Five finite values of over 300 digits each: the longest repr there is,
+    every digit of each exact value rounded to six decimals, as Python's own
+    formatting writes them (a buffer too short shows under the sanitizers)."""
+    huge = velarix.bs_greeks(0.1, 10, 1, -700, 1, -705, "call")
+    values = [getattr(huge, field) for field in ("delta", "gamma", "theta", "vega", "rho")]
+    assert min(abs(value) for value in values) > 1e300
+    assert repr(huge) == "Greeks(delta=%.6f, gamma=%.6f, theta=%.6f, vega=%.6f, rho=%.6f)" % tuple(values)
+
+
 def test_not_copyable_or_picklable(greeks):
     with pytest.raises(TypeError):
         pickle.dumps(greeks)
