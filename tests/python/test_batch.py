@@ -358,11 +358,17 @@ def test_long_words_in_a_str_array_are_refused(words):
         velarix_batch.bs_rho([100.0] * len(words), 100.0, 1.0, 0.05, 0.2, 0.0, np.array(words))
 
 
-def test_shapes_that_do_not_broadcast_are_named():
+@pytest.mark.parametrize("call, named", [
+    (lambda: velarix_batch.bs_greeks(np.ones((2, 3)), 100.0, [1.0, 2.0], 0.05, 0.2, 0.0, ["c"] * 3),
+     "s (2, 3), t (2,), option_type (3,)"),
+    # An empty extent broadcasts against 1 only, whichever operand comes first.
+    (lambda: velarix_batch.bs_delta(np.ones(3), np.ones(0), 1.0, 0.05, 0.2), "s (3,), k (0,)"),
+    (lambda: velarix_batch.bs_delta(np.ones(0), np.ones(3), 1.0, 0.05, 0.2), "s (0,), k (3,)"),
+])
+def test_shapes_that_do_not_broadcast_are_named(call, named):
     with pytest.raises(ValueError) as raised:
-        velarix_batch.bs_greeks(np.ones((2, 3)), 100.0, [1.0, 2.0], 0.05, 0.2, 0.0, ["c"] * 3)
-    assert str(raised.value) == (
-        "shape mismatch: the inputs cannot be broadcast together: s (2, 3), t (2,), option_type (3,)")
+        call()
+    assert str(raised.value) == "shape mismatch: the inputs cannot be broadcast together: " + named
 
 
 @pytest.mark.parametrize("threads, kind, message", [
