@@ -322,7 +322,9 @@ double finish_call(const CallHorizons& horizons, const CallBoundary& boundary, c
 }
 
 double bjerksund_stensland_call(const CallHorizons& horizons, const CallBoundary& boundary, double S) {
-    std::array<double, kNormalArgumentsPerPrice> arguments;
+    // Zeroed because begin_call sets only the first normal_count arguments,
+    // which is all that is read, but g++ cannot see that and warns.
+    std::array<double, kNormalArgumentsPerPrice> arguments{};
     std::array<double, kNormalArgumentsPerPrice> values;
     const PendingCall pending = begin_call(horizons, boundary, S, arguments.data());
     standard_normal_cdf_batch(arguments.data(), values.data(), pending.normal_count);
