@@ -1,0 +1,333 @@
+// The boundary solve: QD+ values at the nodes, then a fixed number of
+// fixed-point iterations, all nodes updated together from the previous
+// iterate. Each node's integrals run over the quadrature points of the inner
+// rule; the boundary between nodes is read through the Chebyshev interpolant
+// of H = (ln(B/X))^2 in sqrt(time), which is nearly linear where B itself
+// has a square-root-like start. The distribution function is evaluated for all
+// points of an iteration in one batch, in SIMD lanes where the CPU has them.
+#include "exercise_boundary.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "precise_math.h"
+
+namespace velarix {
+namespace {
+
+// Boundary values are kept within [kLowestShare X, X]; an iterate below
+// would leave the logarithm's domain. No option's boundary comes close.
+constexpr double kLowestShare = 1e-12;
+
+// The QD+ root is solved to this width in ln B: a root that moved with the
+// tolerance would make prices step as the inputs move by tiny amounts, which
+// differences for vega and rho and the implied volatility would see.
+constexpr double kRootWidth = 1e-15;
+constexpr int kRootSteps = 200;
+
+// What F of QD+ needs of one node's time.
+struct QdPlusNode {
+    double tau;
+    double root_tau;
+    double sigma_root_tau;
+    double drift_plus;  // ((r - q) + sigma^2/2) tau
+    double discount_r;  // e^(-r tau)
+    double discount_q;  // e^(-q tau)
+    double lambda;
+    double c0_constant;
+    double root;        // R
+};
+
+QdPlusNode qd_plus_node(const PutProblem& p, double tau) {
+    const double variance = p.sigma * p.sigma;
+    // rho = r / (1 - e^(-r tau)), 1/tau at r = 0, without the 0/0.
+    const double rho = p.r == 0.0 ? 1.0 / tau : -p.r / precise::expm1(-p.r * tau);
+    const double omega = 2.0 * (p.r - p.q) / variance;
+    const double root = std::sqrt((omega - 1.0) * (omega - 1.0) + 8.0 * rho / variance);
+    QdPlusNode node{};
+    node.tau = tau;
+    node.root_tau = std::sqrt(tau);
+    node.sigma_root_tau = p.sigma * node.root_tau;
+    node.drift_plus = ((p.r - p.q) + 0.5 * variance) * tau;
+    node.discount_r = precise::exp(-p.r * tau);
+    node.discount_q = precise::exp(-p.q * tau);
+    node.lambda = 0.5 * (-(omega - 1.0) - root);
+    node.c0_constant = node.discount_r * (2.0 * rho / variance) * (1.0 - 2.0 * rho / (variance * root * root));
+    node.root = root;
+    return node;
+}
+
+// F of QD+ as a function of x = ln B, whose root in (0, X) is the
+// approximate boundary (F < 0 near 0, F > 0 near X), and its derivative in
+// x, which costs no further exponential or distribution function: with
+// a = sigma sqrt(tau), n(d-) e^(-r tau) = B e^(-q tau) n(d+) for strike 1.
+struct QdPlusValue {
+    double value;
+    double slope;
+};
+
+QdPlusValue qd_plus_function(const PutProblem& p, const QdPlusNode& node, double log_b) {
+    const double b = precise::exp(log_b);
+    const double a = node.sigma_root_tau;
+    const double d_plus = (log_b + node.drift_plus) / a;
+    const double d_minus = d_plus - a;
+    const double tail_minus = precise::normal_cdf(-d_minus);
+    const double tail_plus = precise::normal_cdf(-d_plus);
+    const double density = node.discount_q * precise::normal_pdf(d_plus);  // e^(-q tau) n(d+)
+    const double yield_tail = node.discount_q * tail_plus;                  // e^(-q tau) N(-d+)
+    const double european = node.discount_r * tail_minus - b * yield_tail;
+    const double decay = p.sigma * b / (2.0 * node.root_tau) * density;
+    const double theta = p.r * node.discount_r * tail_minus - p.q * b * yield_tail - decay;
+    const double gap = 1.0 - b - european;
+    const double variance = p.sigma * p.sigma;
+    const double c0 = (node.c0_constant - 2.0 * theta / (variance * gap)) / node.root;
+    const double ratio = gap / b;
+    const double value = -yield_tail + (node.lambda + c0) * ratio + 1.0;
+
+    const double gap_slope = -b * (1.0 - yield_tail);
+    const double theta_slope = -p.r * b * density / a - p.q * b * yield_tail + p.q * b * density / a -
+                               decay * (1.0 - d_plus / a);
+    const double c0_slope = -(2.0 / (variance * node.root)) * (theta_slope * gap - theta * gap_slope) / (gap * gap);
+    const double ratio_slope = -(1.0 - yield_tail) - ratio;
+    return {value, density / a + c0_slope * ratio + (node.lambda + c0) * ratio_slope};
+}
+
+// The root of F in ln B by Newton's method from `log_guess`, kept inside the
+// bracket that the signs seen so far establish, bisecting where a step would
+// leave it; ends when a step no longer moves ln B by more than kRootWidth.
+double qd_plus_log_root(const PutProblem& p, double tau, double log_guess, double log_limit) {
+    const QdPlusNode node = qd_plus_node(p, tau);
+    double low = -std::numeric_limits<double>::infinity();  // F < 0 seen here
+    double high = log_limit;                                  // F > 0 near X
+    double x = std::min(log_guess, log_limit);
+    for (int step = 0; step < kRootSteps; ++step) {
+        const QdPlusValue f = qd_plus_function(p, node, x);
+        if (f.value == 0.0) {
+            return x;
+        }
+        if (f.value < 0.0) {
+            low = x;
+        } else if (f.value > 0.0) {
+            high = x;
+        } else {
+            return std::numeric_limits<double>::quiet_NaN();
+        }
+        double next = x - f.value / f.slope;
+        if (!(next > low && next < high)) {
+            next = std::isinf(low) ? high - 2.0 * std::max(high - x, 0.5) : 0.5 * (low + high);
+        }
+        if (std::fabs(next - x) <= kRootWidth * std::max(1.0, std::fabs(x))) {
+            return next;
+        }
+        x = next;
+    }
+    return x;
+}
+
+// Everything of a node's integrals that stays fixed across iterations.
+struct NodeTerms {
+    double log_limit;
+    double sigma_root_tau;
+    double drift_minus;   // ((r - q) - sigma^2/2) tau
+    double drift_plus;
+    double carry_discount;  // e^(-(r - q) tau)
+    double half_tau;
+    double root_tau_over_sigma;
+};
+
+}  // namespace
+
+BoundaryEquation equation_for(const PutProblem& problem) {
+    return problem.r == problem.q ? BoundaryEquation::SmoothPasting : BoundaryEquation::ValueMatching;
+}
+
+double exercise_limit(const PutProblem& problem) { return problem.r >= problem.q ? 1.0 : problem.r / problem.q; }
+
+double ExerciseBoundary::at_expiry() const { return limit * precise::exp(log_ratio.back()); }
+
+double qd_plus_boundary(const PutProblem& problem, double tau, double guess) {
+    const double limit = exercise_limit(problem);
+    return precise::exp(qd_plus_log_root(problem, tau, precise::log(guess), precise::log(limit)));
+}
+
+ExerciseBoundary solve_exercise_boundary(const PutProblem& p, BoundaryEquation equation,
+                                         const Discretisation& grid) {
+    const int n = grid.nodes();
+    const std::size_t nodes = static_cast<std::size_t>(n) + 1;
+    const std::size_t points = grid.inner.size();
+    const std::size_t pairs = static_cast<std::size_t>(n) * points;
+    const double limit = exercise_limit(p);
+    const double log_limit = precise::log(limit);
+    const double root_t = std::sqrt(p.t);
+    const double variance = p.sigma * p.sigma;
+    const double mu_minus = (p.r - p.q) - 0.5 * variance;
+    const double mu_plus = (p.r - p.q) + 0.5 * variance;
+    const bool smooth_pasting = equation == BoundaryEquation::SmoothPasting;
+
+    // One allocation for every per-node and per-pair array.
+    std::vector<double> storage(2 * nodes + 12 * pairs);
+    double* log_b = storage.data();           // ln B at the nodes
+    double* h = log_b + nodes;                // (ln(B/X))^2 at the nodes
+    double* drift_minus = h + nodes;          // per pair: ((r-q) - sigma^2/2) s
+    double* drift_plus = drift_minus + pairs;
+    double* sigma_root_s = drift_plus + pairs;
+    double* rate_weight = sigma_root_s + pairs;   // quadrature weight times e^(r u) (and 1 + y for value matching)
+    double* yield_weight = rate_weight + pairs;   // the same with e^(q u)
+    double* yield_weight_plain = yield_weight + pairs;  // smooth pasting: weight times e^(q u) alone
+    double* arguments = yield_weight_plain + pairs;     // d-, then d+, for every pair
+    double* cdf = arguments + 2 * pairs;
+    double* pdf = cdf + 2 * pairs;
+
+    std::vector<NodeTerms> terms(nodes);
+    for (std::size_t i = 1; i < nodes; ++i) {
+        const double root_tau = root_t * grid.node_root_time[i];
+        const double tau = root_tau * root_tau;
+        NodeTerms& node = terms[i];
+        node.sigma_root_tau = p.sigma * root_tau;
+        node.drift_minus = mu_minus * tau;
+        node.drift_plus = mu_plus * tau;
+        node.carry_discount = precise::exp(-(p.r - p.q) * tau);
+        node.half_tau = 0.5 * tau;
+        node.root_tau_over_sigma = root_tau / p.sigma;
+        for (std::size_t k = 0; k < points; ++k) {
+            const std::size_t pair = (i - 1) * points + k;
+            const double one_plus_y = grid.inner.one_plus_y[k];
+            const double root_s = root_tau * (0.5 * one_plus_y);
+            const double s = root_s * root_s;
+            const double u = tau * (grid.inner.one_minus_y[k] * (2.0 + one_plus_y)) * 0.25;
+            drift_minus[pair] = mu_minus * s;
+            drift_plus[pair] = mu_plus * s;
+            sigma_root_s[pair] = p.sigma * root_s;
+            arguments[pair] = p.r * u;
+            arguments[pairs + pair] = p.q * u;
+        }
+    }
+    precise::exp_batch(arguments, cdf, 2 * pairs);
+    for (std::size_t pair = 0; pair < pairs; ++pair) {
+        const std::size_t k = pair % points;
+        const double weight = grid.inner.weight[k];
+        const double one_plus_y = grid.inner.one_plus_y[k];
+        if (smooth_pasting) {
+            rate_weight[pair] = weight * cdf[pair];
+            yield_weight[pair] = weight * one_plus_y * cdf[pairs + pair];
+            yield_weight_plain[pair] = weight * cdf[pairs + pair];
+        } else {
+            rate_weight[pair] = weight * one_plus_y * cdf[pair];
+            yield_weight[pair] = weight * one_plus_y * cdf[pairs + pair];
+        }
+    }
+
+    // The QD+ start, node by node from short times to long, each root
+    // starting from the previous one.
+    log_b[0] = log_limit;
+    double guess = log_limit - terms[1].sigma_root_tau;
+    for (std::size_t i = 1; i < nodes; ++i) {
+        const double tau = 2.0 * terms[i].half_tau;
+        log_b[i] = qd_plus_log_root(p, tau, guess, log_limit);
+        guess = log_b[i];
+    }
+
+    std::vector<double> node_arguments(4 * nodes);
+    std::vector<double> node_values(4 * nodes);
+    for (int iteration = 0; iteration < grid.settings().iterations; ++iteration) {
+        h[0] = 0.0;
+        for (std::size_t i = 1; i < nodes; ++i) {
+            const double log_ratio = log_b[i] - log_limit;
+            h[i] = log_ratio * log_ratio;
+        }
+        for (std::size_t pair = 0; pair < pairs; ++pair) {
+            const std::size_t i = pair / points + 1;
+            const double* row = grid.inner_weights.data() + pair * nodes;
+            double interpolated = 0.0;
+            for (std::size_t j = 1; j < nodes; ++j) {
+                interpolated = interpolated + row[j] * h[j];
+            }
+            // ln(B(tau_i)/B(u)) = ln(B_i/X) + sqrt(H(u)).
+            const double log_ratio = (log_b[i] - log_limit) + std::sqrt(std::max(interpolated, 0.0));
+            arguments[pair] = (log_ratio + drift_minus[pair]) / sigma_root_s[pair];
+            arguments[pairs + pair] = (log_ratio + drift_plus[pair]) / sigma_root_s[pair];
+        }
+        for (std::size_t i = 1; i < nodes; ++i) {
+            node_arguments[i] = (log_b[i] + terms[i].drift_minus) / terms[i].sigma_root_tau;
+            node_arguments[nodes + i] = (log_b[i] + terms[i].drift_plus) / terms[i].sigma_root_tau;
+        }
+        const bool newton_step = iteration == 0;
+        precise::normal_cdf_batch(node_arguments.data(), node_values.data(), 2 * nodes);
+        precise::normal_pdf_batch(node_arguments.data(), node_values.data() + 2 * nodes, 2 * nodes);
+        if (smooth_pasting) {
+            precise::normal_cdf_batch(arguments + pairs, cdf + pairs, pairs);
+            precise::normal_pdf_batch(arguments, pdf, 2 * pairs);
+        } else {
+            precise::normal_cdf_batch(arguments, cdf, 2 * pairs);
+        }
+        for (std::size_t i = 1; i < nodes; ++i) {
+            const NodeTerms& node = terms[i];
+            const double cdf_minus0 = node_values[i];
+            const double cdf_plus0 = node_values[nodes + i];
+            const double pdf_minus0 = node_values[2 * nodes + i];
+            const double pdf_plus0 = node_values[3 * nodes + i];
+            const std::size_t first = (i - 1) * points;
+            double numerator;
+            double denominator;
+            if (smooth_pasting) {
+                double k1 = 0.0;
+                double k2 = 0.0;
+                double k3 = 0.0;
+                for (std::size_t pair = first; pair < first + points; ++pair) {
+                    k1 = k1 + yield_weight[pair] * cdf[pairs + pair];
+                    k2 = k2 + yield_weight_plain[pair] * pdf[pairs + pair];
+                    k3 = k3 + rate_weight[pair] * pdf[pair];
+                }
+                numerator = pdf_minus0 / node.sigma_root_tau + p.r * (node.root_tau_over_sigma * k3);
+                denominator = pdf_plus0 / node.sigma_root_tau + cdf_plus0 +
+                              p.q * (node.half_tau * k1 + node.root_tau_over_sigma * k2);
+            } else {
+                double rate_sum = 0.0;
+                double yield_sum = 0.0;
+                for (std::size_t pair = first; pair < first + points; ++pair) {
+                    rate_sum = rate_sum + rate_weight[pair] * cdf[pair];
+                    yield_sum = yield_sum + yield_weight[pair] * cdf[pairs + pair];
+                }
+                numerator = cdf_minus0 + p.r * (node.half_tau * rate_sum);
+                denominator = cdf_plus0 + p.q * (node.half_tau * yield_sum);
+            }
+            const double b = precise::exp(log_b[i]);
+            const double f = node.carry_discount * numerator / denominator;
+            double next = f;
+            if (newton_step) {
+                // One Jacobi-Newton step: the derivative of f in B(tau_i)
+                // through the terms outside the integrals only.
+                double numerator_slope;
+                double denominator_slope;
+                if (smooth_pasting) {
+                    const double scale = -node_arguments[i] / (b * node.sigma_root_tau * node.sigma_root_tau);
+                    numerator_slope = scale * pdf_minus0;
+                    denominator_slope = scale * pdf_plus0;
+                } else {
+                    numerator_slope = pdf_minus0 / (b * node.sigma_root_tau);
+                    denominator_slope = pdf_plus0 / (b * node.sigma_root_tau);
+                }
+                const double slope = node.carry_discount * (numerator_slope / denominator -
+                                                            denominator_slope * numerator / (denominator * denominator));
+                const double newton = b + (b - f) / (slope - 1.0);
+                if (newton > 0.0 && newton <= limit) {
+                    next = newton;
+                }
+            }
+            next = std::min(std::max(next, kLowestShare * limit), limit);
+            h[i] = next;  // every node reads the old iterate: the new one waits here
+        }
+        for (std::size_t i = 1; i < nodes; ++i) {
+            log_b[i] = precise::log(h[i]);
+        }
+    }
+
+    ExerciseBoundary boundary{limit, std::vector<double>(nodes)};
+    for (std::size_t i = 0; i < nodes; ++i) {
+        boundary.log_ratio[i] = i == 0 ? 0.0 : std::min(log_b[i] - log_limit, 0.0);
+    }
+    return boundary;
+}
+
+}  // namespace velarix
