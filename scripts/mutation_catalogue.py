@@ -44,6 +44,8 @@ MODULE = "src/binding/module.cpp"
 COLUMNS = "src/binding/batch_columns.cpp"
 COLUMNS_H = "src/binding/batch_columns.h"
 BATCH = "src/binding/batch_dispatch.cpp"
+PARALLEL = "src/binding/batch_parallel.cpp"
+PARALLEL_H = "src/binding/batch_parallel.h"
 WALK = "src/binding/strided_walk.h"
 BATCH_MODULE = "src/binding/batch_module.cpp"
 
@@ -283,8 +285,8 @@ CATALOGUE = [
            equivalent="the full binding binds the same calls into the same slots; only their speed changes"),
     Mutant("bind-multiple", BIND, "            if (slots[slot] != nullptr) {\n                return multiple_values(spec, slot);\n            }\n",
            "", "a keyword silently overrides a positional argument"),
-    Mutant("bind-name-list", BIND, "for (std::size_t i = 0; i < spec.parameter_count; ++i) {\n        if (key == kParameterNames[i]) {",
-           "for (std::size_t i = 0; i < kParameterNames.size(); ++i) {\n        if (key == kParameterNames[i]) {",
+    Mutant("bind-name-list", BIND, "for (std::size_t i = 0; i < spec.parameter_count; ++i) {\n        if (key == spec.names[i]) {",
+           "for (std::size_t i = 0; i < kParameterNames.size(); ++i) {\n        if (key == spec.names[i]) {",
            "gamma and vega accept an option_type keyword"),
     Mutant("bind-required", BIND, "for (std::size_t i = given_count; i < spec.required_count; ++i) {",
            "for (std::size_t i = given_count; i + 1 < spec.required_count; ++i) {",
@@ -366,14 +368,14 @@ CATALOGUE = [
            "    if (Fallible<std::size_t> early = requested_threads(slots[kKeywordOnlySlot]); !early.ok()) {\n"
            "        return std::move(early.error());\n    }\n", "threads checked before the numbers"),
     Mutant("batch-too-large-text", BATCH, '" is too large"', '" is too big"', "the overflow message reworded"),
-    Mutant("batch-chunks", BATCH, "return count / chunks * whole + std::min(whole, count % chunks);",
+    Mutant("batch-chunks", PARALLEL, "return count / chunks * whole + std::min(whole, count % chunks);",
            "return count / chunks * whole;", "the remainder of the split left uncomputed", ci=True),
-    Mutant("batch-threads-zero", BATCH, "if (threads < 1) {", "if (threads < 0) {", "threads=0 accepted"),
-    Mutant("batch-lock-kept", BATCH, "        ReleasedInterpreterLock unlocked;\n", "",
+    Mutant("batch-threads-zero", PARALLEL, "if (threads < 1) {", "if (threads < 0) {", "threads=0 accepted"),
+    Mutant("batch-lock-kept", PARALLEL, "        ReleasedInterpreterLock unlocked;\n", "",
            "the interpreter lock kept while computing"),
-    Mutant("batch-shape-text", BATCH, '(shape.ndim == 1 ? "," : ', '(shape.ndim == 1 ? "" : ',
+    Mutant("batch-shape-text", PARALLEL, '(shape.ndim == 1 ? "," : ', '(shape.ndim == 1 ? "" : ',
            "a one-dimensional shape written (3)"),
-    Mutant("batch-zero-d", BATCH, "        if (shape.ndim > 0) {\n            return std::move(arrays_[i]);",
+    Mutant("batch-zero-d", PARALLEL_H, "        if (shape.ndim > 0) {\n            return std::move(arrays_[i]);",
            "        if (shape.ndim >= 0) {\n            return std::move(arrays_[i]);",
            "scalar inputs give 0-d arrays instead of numpy.float64"),
     Mutant("batch-greeks-order", BATCH, "fields[2].get(),\n", "fields[3].get(),\n",

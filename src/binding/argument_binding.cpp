@@ -17,7 +17,7 @@ std::string function_label(const ParameterSpec& spec) { return std::string(spec.
 ErrorValue type_error(std::string message) { return ErrorValue::deferred(PyExc_TypeError, std::move(message)); }
 
 const char* slot_name(std::size_t slot, const ParameterSpec& spec) {
-    return slot == kKeywordOnlySlot ? spec.keyword_only : kParameterNames[slot];
+    return slot >= kKeywordOnlySlot ? spec.keyword_only[slot - kKeywordOnlySlot] : spec.names[slot];
 }
 
 ErrorValue too_many_positional(const ParameterSpec& spec, Py_ssize_t given) {
@@ -56,7 +56,7 @@ ErrorValue missing_arguments(const ParameterSpec& spec, const Slots& slots) {
     std::size_t count = 0;
     for (std::size_t i = 0; i < spec.required_count; ++i) {
         if (slots[i] == nullptr) {
-            missing[count++] = kParameterNames[i];
+            missing[count++] = spec.names[i];
         }
     }
     std::string names;
@@ -74,12 +74,14 @@ ErrorValue missing_arguments(const ParameterSpec& spec, const Slots& slots) {
 // The slot of the parameter whose name has exactly these bytes, or kNoParameter.
 std::size_t slot_named(const ParameterSpec& spec, std::string_view key) {
     for (std::size_t i = 0; i < spec.parameter_count; ++i) {
-        if (key == kParameterNames[i]) {
+        if (key == spec.names[i]) {
             return i;
         }
     }
-    if (spec.keyword_only != nullptr && key == spec.keyword_only) {
-        return kKeywordOnlySlot;
+    for (std::size_t i = 0; i < kMaxKeywordOnly; ++i) {
+        if (spec.keyword_only[i] != nullptr && key == spec.keyword_only[i]) {
+            return kKeywordOnlySlot + i;
+        }
     }
     return kNoParameter;
 }

@@ -15,20 +15,23 @@
 namespace velarix {
 
 // The parameters of one function as a module offers it: the first
-// `parameter_count` of kParameterNames, positional or keyword, and optionally
-// one keyword-only parameter after them.
+// `parameter_count` of `names`, positional or keyword, and up to two
+// keyword-only parameters after them.
+inline constexpr std::size_t kMaxKeywordOnly = 2;
+
 struct ParameterSpec {
     const char* function_name;
     std::size_t parameter_count;
     std::size_t required_count;
-    const char* keyword_only = nullptr;
+    std::array<const char*, kMaxKeywordOnly> keyword_only = {};
+    const char* const* names = kParameterNames.data();
 };
 
 inline constexpr std::size_t kKeywordOnlySlot = kParameterNames.size();
 
 // One borrowed reference per parameter, empty where no argument was given;
-// the keyword-only parameter has the last slot.
-using Slots = std::array<PyObject*, kKeywordOnlySlot + 1>;
+// the keyword-only parameters have the last slots, in their order.
+using Slots = std::array<PyObject*, kKeywordOnlySlot + kMaxKeywordOnly>;
 
 enum class Binding { Bound, NotPositionalOnly, Failed };
 

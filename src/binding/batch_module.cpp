@@ -7,8 +7,10 @@
 // interpreters are refused.
 #include <array>
 #include <utility>
+#include <vector>
 
 #include "batch_dispatch.h"
+#include "engine_functions.h"
 #include "error_translation.h"
 #include "value_conversion.h"
 
@@ -135,12 +137,20 @@ Fallible<bool> execute(PyObject* module) {
     }
     state.greeks_class = OwnedRef::borrow(greeks.value().get()).release();
 
-    if (PyModule_AddFunctions(module, method_table().terminated()) < 0) {
+    if (PyModule_AddFunctions(module, method_table().terminated()) < 0 ||
+        PyModule_AddFunctions(module, engine_methods()) < 0) {
         return take_pending_error();
     }
     OwnedRef all = expect_new_reference(PyList_New(0));
+    std::vector<const char*> names;
     for (const PyMethodDef& method : method_table().functions()) {
-        OwnedRef name = expect_new_reference(PyUnicode_FromString(method.ml_name));
+        names.push_back(method.ml_name);
+    }
+    for (const PyMethodDef* method = engine_methods(); method->ml_name != nullptr; ++method) {
+        names.push_back(method->ml_name);
+    }
+    for (const char* function_name : names) {
+        OwnedRef name = expect_new_reference(PyUnicode_FromString(function_name));
         if (PyList_Append(all.get(), name.get()) < 0) {
             return take_pending_error();
         }

@@ -262,11 +262,11 @@ Greeks american_greeks(const OptionInputs& option, const Discretisation& grid) {
 }
 
 double american_exercise_boundary(const OptionInputs& option, const Discretisation& grid) {
-    if (!is_priceable(option)) {
+    OptionInputs at_strike = option;
+    at_strike.s = option.k;  // the boundary does not depend on spot, which is not read
+    if (!is_priceable(at_strike)) {
         return kNaN;
     }
-    OptionInputs at_strike = option;
-    at_strike.s = option.k;  // the boundary does not depend on spot
     const StrikeOnePut put = strike_one_put(at_strike);
     const bool call = option.type == OptionType::Call;
     double boundary;  // of the put of strike 1
