@@ -102,11 +102,15 @@ VELARIX_KERNEL V expm1(V x) {
     clamped = select(clamped < -50.0, V(-50.0), clamped);  // beyond: -1
     ExpReduction<V> r = reduce_exp(clamped, V(0.0));
     Int<V> n_for_offset = select(r.n > Int<V>(60), Int<V>(60), r.n);  // 1 - 2^-60 is 1 already
-    V offset = 1.0 - from_bits((1023 - n_for_offset) << kMantissaBits);
+    V power = from_bits((1023 - n_for_offset) << kMantissaBits);
+    V offset = 1.0 - power;
+    // 1 - 2^-n = offset + offset_error exactly for n >= -53; further down the
+    // lost 1 lies far below the last bit of the result (about -1).
+    V offset_error = (1.0 - offset) - power;
     V sum = offset + r.r_high;
     V sum_part = sum - offset;
     V sum_error = (offset - (sum - sum_part)) + (r.r_high - sum_part);
-    V result = scale_by_power_of_two(sum + (sum_error + expm1_tail(r)), r.n);
+    V result = scale_by_power_of_two(sum + ((sum_error + offset_error) + expm1_tail(r)), r.n);
     return select(x != x, x + x, select(x == 0.0, x, result));
 }
 
