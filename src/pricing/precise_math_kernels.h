@@ -152,11 +152,12 @@ VELARIX_KERNEL V exp_of_minus_half_square(V a) {
     return exp_of_sum(-0.5 * (a_high * a_high), -0.5 * (a_low * (a + a_high)));
 }
 
-// |x|, clamped to the range where phi and Phi(-|x|) are not 0.
+// |x|, clamped to the range where phi and Phi(-|x|) are not 0; a NaN too
+// (its result is chosen later), so that the table index stays in the table.
 template <class V>
 VELARIX_KERNEL V tail_argument(V x) {
     V a = from_bits(bits(x) & Int<V>(kAbsMask));
-    return select(a > kTailClamp, V(kTailClamp), a);
+    return select(a < kTailClamp, a, V(kTailClamp));
 }
 
 template <class V>
