@@ -1,0 +1,193 @@
+// exp, expm1, log and the standard normal distribution function and density,
+// to full double precision from + - * / and bit manipulation alone, so that
+// they give the same bits on every CPU, OS and C runtime. Each is written once,
+// as a template over the value type V: double, or Lanes (simd_lanes.h), where
+// every lane does the scalar operations in the scalar order. The kernels have
+// no branches: each special case is computed alongside and chosen by select.
+//
+// The kernels are always inlined, so that Lanes instances compile inside the
+// caller's target("avx512f") function. precise_math.h is the public face.
+#pragma once
+
+#include <cstdint>
+#include <limits>
+
+#include "precise_math_tables.h"
+#include "simd_lanes.h"
+
+namespace velarix::precise::kernels {
+
+#define VELARIX_KERNEL [[gnu::always_inline]] inline
+
+using namespace tables;
+
+inline constexpr double kInfinity = std::numeric_limits<double>::infinity();
+// The NaN of an invalid argument: a constant, since CPUs differ in the NaN
+// their invalid operations produce.
+inline constexpr double kQuietNaN = std::numeric_limits<double>::quiet_NaN();
+// Adding 1.5 * 2^52 rounds a double of magnitude below 2^51 to an integer,
+// which then sits in the low bits of the sum's bit pattern.
+inline constexpr double kRoundingShifter = 0x1.8p52;
+inline constexpr std::int64_t kAbsMask = 0x7fffffffffffffff;
+inline constexpr int kMantissaBits = 52;
+
+// sum c[k] x^k by Horner's scheme.
+template <class V, std::size_t N>
+VELARIX_KERNEL V polynomial(V x, const double (&c)[N]) {
+    V sum = c[N - 1];
+    for (std::size_t k = N - 1; k-- > 0;) {
+        sum = sum * x + c[k];
+    }
+    return sum;
+}
+
+// y 2^n for y in [0.7, 1.5) and -1076 <= n <= 1024, rounded once: two exact
+// scalings by normal powers of two, the second rounding into the subnormals
+// or to infinity.
+template <class V>
+VELARIX_KERNEL V scale_by_power_of_two(V y, Int<V> n) {
+    Int<V> half = n >> 1;
+    Int<V> rest = n - half;
+    return (y * from_bits((half + 1023) << kMantissaBits)) * from_bits((rest + 1023) << kMantissaBits);
+}
+
+// high + low = n ln2 + r_high + r_low, |r_high| <= 0.35, r_low below r_high's
+// last bit (|low| small against |high| or zero).
+template <class V>
+struct ExpReduction {
+    Int<V> n;
+    V r_high;
+    V r_low;
+};
+
+template <class V>
+VELARIX_KERNEL ExpReduction<V> reduce_exp(V high, V low) {
+    V shifted = high * kInvLn2 + kRoundingShifter;
+    V n = shifted - kRoundingShifter;
+    V reduced = high - n * kLn2High;  // exact: n kLn2High is, and lies near high
+    V correction = n * kLn2Low - low;
+    V r_high = reduced - correction;
+    V r_low = (reduced - r_high) - correction;
+    return {bits(shifted) - bits(kRoundingShifter), r_high, r_low};
+}
+
+// exp(r_high + r_low) - 1 - r_high.
+template <class V>
+VELARIX_KERNEL V expm1_tail(const ExpReduction<V>& r) {
+    V square_term = (r.r_high * r.r_high) * polynomial(r.r_high, kExpTail);
+    return r.r_low + (r.r_high * r.r_low + square_term);
+}
+
+// exp(high + low): 1 + r_high is split exactly into one + below, and the
+// small parts are summed before the one rounding that matters.
+template <class V>
+VELARIX_KERNEL V exp_of_sum(V high, V low) {
+    high = select(high > 710.0, V(710.0), high);  // beyond: +inf
+    high = select(high < -746.0, V(-746.0), high);  // beyond: +0
+    ExpReduction<V> r = reduce_exp(high, low);
+    V one = 1.0 + r.r_high;
+    V below = (1.0 - one) + r.r_high;  // exact, as |r_high| < 1
+    return scale_by_power_of_two(one + (below + expm1_tail(r)), r.n);
+}
+
+template <class V>
+VELARIX_KERNEL V exp(V x) {
+    return select(x != x, x + x, exp_of_sum(x, V(0.0)));
+}
+
+// exp(x) - 1 = 2^n ((1 - 2^-n) + r_high + tail), the first sum taken exactly.
+template <class V>
+VELARIX_KERNEL V expm1(V x) {
+    V clamped = select(x > 710.0, V(710.0), x);  // beyond: +inf
+    clamped = select(clamped < -50.0, V(-50.0), clamped);  // beyond: -1
+    ExpReduction<V> r = reduce_exp(clamped, V(0.0));
+    Int<V> n_for_offset = select(r.n > Int<V>(60), Int<V>(60), r.n);  // 1 - 2^-60 is 1 already
+    V power = from_bits((1023 - n_for_offset) << kMantissaBits);
+    V offset = 1.0 - power;
+    // 1 - 2^-n = offset + offset_error exactly for n >= -53; further down the
+    // lost 1 lies far below the last bit of the result (about -1).
+    V offset_error = (1.0 - offset) - power;
+    V sum = offset + r.r_high;
+    V sum_part = sum - offset;
+    V sum_error = (offset - (sum - sum_part)) + (r.r_high - sum_part);
+    V result = scale_by_power_of_two(sum + ((sum_error + offset_error) + expm1_tail(r)), r.n);
+    return select(x != x, x + x, select(x == 0.0, x, result));
+}
+
+template <class V>
+VELARIX_KERNEL V log(V x) {
+    constexpr double kSqrtHalf = 0x1.6a09e667f3bcdp-1;
+    auto subnormal = x < 0x1p-1022;
+    V normal = select(subnormal, x * 0x1p54, x);
+    Int<V> exponent_offset = select(subnormal, Int<V>(54), Int<V>(0));
+    // x = 2^k m with m in [sqrt(1/2), sqrt(2)).
+    Int<V> k = (bits(normal) - bits(kSqrtHalf)) >> kMantissaBits;
+    V m = from_bits(bits(normal) - (k << kMantissaBits));
+    V k_value = from_bits(k - exponent_offset + bits(kRoundingShifter)) - kRoundingShifter;
+    V f = m - 1.0;  // exact
+    V half_f_squared = (0.5 * f) * f;
+    V s = f / (2.0 + f);
+    V s_squared = s * s;
+    V series = s * (half_f_squared + s_squared * polynomial(s_squared, kLogSeries)) - half_f_squared;
+    // k ln2 + f, exactly as high + low.
+    V k_ln2 = k_value * kLn2High;  // exact
+    V high = k_ln2 + f;
+    V high_part = high - k_ln2;
+    V low = (k_ln2 - (high - high_part)) + (f - high_part);
+    V result = high + (low + (k_value * kLn2Low + series));
+    result = select(x == kInfinity, x, result);
+    result = select(x < 0.0, V(kQuietNaN), result);
+    result = select(x == 0.0, V(-kInfinity), result);
+    return select(x != x, x + x, result);
+}
+
+// exp(-a^2/2) for a >= 0: a = a_high + a_low, a_high with 26 significant bits
+// so that a_high^2 is exact, and the rest (a_low (a + a_high)) small enough
+// that its rounding does not count, which exp(-a^2/2) with a^2 rounded would:
+// its error is a^2 times that of a^2 (near 700 ulps at a = 37).
+template <class V>
+VELARIX_KERNEL V exp_of_minus_half_square(V a) {
+    V a_high = from_bits(bits(a) & Int<V>(~std::int64_t{0} << 27));
+    V a_low = a - a_high;
+    return exp_of_sum(-0.5 * (a_high * a_high), -0.5 * (a_low * (a + a_high)));
+}
+
+// |x|, clamped to the range where phi and Phi(-|x|) are not 0; a NaN too
+// (its result is chosen later), so that the table index stays in the table.
+template <class V>
+VELARIX_KERNEL V tail_argument(V x) {
+    V a = from_bits(bits(x) & Int<V>(kAbsMask));
+    return select(a < kTailClamp, a, V(kTailClamp));
+}
+
+template <class V>
+VELARIX_KERNEL V normal_pdf(V x) {
+    V e = exp_of_minus_half_square(tail_argument(x));
+    return select(x != x, x + x, e * kInvSqrt2PiHigh + e * kInvSqrt2PiLow);
+}
+
+// Phi(-a) = exp(-a^2/2) Q(a) for 0 <= a <= kTailClamp, Q from its table row.
+template <class V>
+VELARIX_KERNEL V normal_tail(V a) {
+    constexpr int kRowShift = kMantissaBits - kTailSplitsLog2;
+    Int<V> row = (bits(a) >> kRowShift) - ((bits(kTailFirstBinadeStart) >> kRowShift) - 1);
+    row = select(row < Int<V>(0), Int<V>(0), row);
+    Int<V> index = row << 4;
+    const double* table = &kTailTable[0][0];
+    V d = a - gather(table, index);
+    V q = gather(table + 1 + kTailDegree, index);
+    for (int k = kTailDegree; k-- > 0;) {
+        q = q * d + gather(table + 1 + k, index);
+    }
+    return exp_of_minus_half_square(a) * q;
+}
+
+template <class V>
+VELARIX_KERNEL V normal_cdf(V x) {
+    V tail = normal_tail(tail_argument(x));
+    return select(x != x, x + x, select(x > 0.0, 1.0 - tail, tail));
+}
+
+#undef VELARIX_KERNEL
+
+}  // namespace velarix::precise::kernels
