@@ -7,6 +7,7 @@ from numpy.typing import ArrayLike, NDArray
 __all__ = [
     "bs_delta", "bs_gamma", "bs_theta", "bs_vega", "bs_rho", "bs_greeks",
     "am_price", "am_delta", "am_gamma", "am_theta", "am_vega", "am_rho", "am_greeks",
+    "american_price", "american_greeks", "exercise_boundary", "european_price",
     "Greeks",
 ]
 
@@ -16,6 +17,8 @@ _OptionType = Literal["call", "put"] | str
 _Numbers = ArrayLike
 _OptionTypes = _OptionType | ArrayLike
 _Array = NDArray[np.float64]
+# The American engine's settings.
+_Accuracy = Literal["fast", "accurate"]
 _Field = TypeVar("_Field", np.float64, NDArray[np.float64])
 
 class Greeks(NamedTuple, Generic[_Field]):
@@ -83,3 +86,19 @@ def am_rho(s: _Numbers, k: _Numbers, t: _Numbers, r: _Numbers, sigma: _Numbers, 
 def am_greeks(s: float, k: float, t: float, r: float, sigma: float, q: float = 0.0, option_type: _OptionType = "call", *, threads: int | None = None) -> Greeks[np.float64]: ...  # type: ignore[overload-overlap]
 @overload
 def am_greeks(s: _Numbers, k: _Numbers, t: _Numbers, r: _Numbers, sigma: _Numbers, q: _Numbers = 0.0, option_type: _OptionTypes = "call", *, threads: int | None = None) -> Greeks[_Array]: ...
+@overload
+def american_price(s: float, k: float, t: float, r: float, sigma: float, q: float = 0.0, option_type: _OptionType = "call", *, accuracy: _Accuracy = "fast", threads: int | None = None) -> np.float64: ...  # type: ignore[overload-overlap]
+@overload
+def american_price(s: _Numbers, k: _Numbers, t: _Numbers, r: _Numbers, sigma: _Numbers, q: _Numbers = 0.0, option_type: _OptionTypes = "call", *, accuracy: _Accuracy = "fast", threads: int | None = None) -> _Array: ...
+@overload
+def american_greeks(s: float, k: float, t: float, r: float, sigma: float, q: float = 0.0, option_type: _OptionType = "call", *, accuracy: _Accuracy = "fast", threads: int | None = None) -> Greeks[np.float64]: ...  # type: ignore[overload-overlap]
+@overload
+def american_greeks(s: _Numbers, k: _Numbers, t: _Numbers, r: _Numbers, sigma: _Numbers, q: _Numbers = 0.0, option_type: _OptionTypes = "call", *, accuracy: _Accuracy = "fast", threads: int | None = None) -> Greeks[_Array]: ...
+@overload
+def exercise_boundary(k: float, t: float, r: float, sigma: float, q: float = 0.0, option_type: _OptionType = "call", *, accuracy: _Accuracy = "fast", threads: int | None = None) -> np.float64: ...  # type: ignore[overload-overlap]
+@overload
+def exercise_boundary(k: _Numbers, t: _Numbers, r: _Numbers, sigma: _Numbers, q: _Numbers = 0.0, option_type: _OptionTypes = "call", *, accuracy: _Accuracy = "fast", threads: int | None = None) -> _Array: ...
+@overload
+def european_price(s: float, k: float, t: float, r: float, sigma: float, q: float = 0.0, option_type: _OptionType = "call", *, threads: int | None = None) -> np.float64: ...  # type: ignore[overload-overlap]
+@overload
+def european_price(s: _Numbers, k: _Numbers, t: _Numbers, r: _Numbers, sigma: _Numbers, q: _Numbers = 0.0, option_type: _OptionTypes = "call", *, threads: int | None = None) -> _Array: ...
