@@ -113,11 +113,15 @@ def breakdown_measures(unbounded):
         rows = np.array(unbounded[name]["rows"], dtype=int)
         before = np.array(unbounded[name]["am_price"])
         excess = before - bound[rows]
+        above_floor = am - np.maximum(options.european(), options.exercise_value())
         measures[name] = {
             "count": len(options), "before": len(rows), "before_by_cent": int(np.sum(excess > PREMIUM_THRESHOLD)),
             "before_by_one": int(np.sum(excess > 1.0)), "before_worst": float(np.max(excess, initial=0.0)),
             "before_shortest": float(np.min(options.t[rows], initial=np.inf)),
             "now": int(np.sum(am > bound)),
+            "above_floor": int(np.sum(above_floor > BELOW_EUROPEAN_TOLERANCE)),
+            "above_floor_by_cent": int(np.sum(above_floor > PREMIUM_THRESHOLD)),
+            "above_floor_worst": float(np.max(above_floor)),
             "now_floor_gap": float(np.max(np.abs(am - np.maximum(options.european(), options.exercise_value()))[rows],
                                           initial=0.0)),
         }
@@ -142,8 +146,11 @@ def greek_measures(cached_greeks):
         "vega": np.array([velarix.bs_vega(*row) for row in zip(*sample.columns()[1:])]),
         "rho": sample.priced_by(velarix.bs_rho),
     }
+    # Every put of the grid at r = 0, whose down bump of the rate goes negative.
+    zero_rate_puts = options.subset(~options.is_call & (options.r == 0.0))
     return {"sample": sample, "am": am, "tree": cached_greeks, "no_premium": no_premium,
-            "closed_form": closed_form}
+            "closed_form": closed_form, "zero_rate_puts": len(zero_rate_puts),
+            "zero_rate_put_rho": float(np.min(zero_rate_puts.priced_by(velarix.am_rho)))}
 
 
 def line_measures(line_values):

@@ -327,7 +327,12 @@ e^0.8 of the spot, 0.05 to 5 years, rate -2% to 12%, dividend yield -2% to 15%),
 {number(low["before_worst"])}; on the random set the worst was {number(random["before_worst"])}); none of them expired in less than
 {low["before_shortest"]:.2f} years. Now {random["now"]} of the first set and {low["now"]} of the second are, and
 each of those options is priced at the larger of its European and exercise
-values to within {max(random["now_floor_gap"], low["now_floor_gap"]):.0e}. The prices before the bound are kept in
+values to within {max(random["now_floor_gap"], low["now_floor_gap"]):.0e}. Below the bound the sum is still returned
+where it exceeds the European value: over the random set `am_price` is the
+larger of the European and exercise values to within {number(random["above_floor_worst"], 2)}, but at low
+volatility {low["above_floor"]:,} prices lie above both by more than {measures_module.BELOW_EUROPEAN_TOLERANCE:g}, {low["above_floor_by_cent"]} by more
+than {measures_module.PREMIUM_THRESHOLD:g} (the most: {number(low["above_floor_worst"])}), and where the sum crosses the bound
+the price steps down to the European value. The prices before the bound are kept in
 `benchmarks/accuracy_cache/unbounded.json`, recorded with a module built
 without it."""
 
@@ -368,9 +373,10 @@ differences below. Its Greeks are central differences of its prices (spot
 moved by {grid_module.TREE_SPOT_STEP:g} s·σ·√t, volatility by {grid_module.TREE_VOLATILITY_STEP:g}, rate by {grid_module.TREE_RATE_STEP:g}) and, for theta,
 the one-day change, as velarix defines it.
 
-**What `am_price` is.** Apart from the {grid_below} grid options below the European
+**What `am_price` is.** On the grid, apart from the {grid_below} options below the European
 price (further down), `am_price` is the larger of the European price and the
-exercise value, to within {p["floor_gap"]:.0e}. It adds no early-exercise premium beyond
+exercise value, to within {p["floor_gap"]:.0e} (at low volatility it can be more: see
+the perpetual call below). It adds no early-exercise premium beyond
 that: of the {p["premium_count"]:,} grid options whose tree price exceeds
 max(European, exercise value) by more than {measures_module.PREMIUM_THRESHOLD:g}, `am_price` captures more than
 {measures_module.CAPTURED_THRESHOLD:.0%} of that excess in {int(np.sum(p["captured"] > measures_module.CAPTURED_THRESHOLD))} of them (its largest share: {np.max(p["captured"]):.0e}).
@@ -402,7 +408,11 @@ They gather where the rate and the dividend yield are close, most densely
 where both are small (the map): {band} of the {random_below} random ones have r and q within
 {measures_module.CARRY_BAND:g} of each other, against {random["band_share"]:.0%} of all the random options, though
 r - q ranges from {np.min(random["carry"]):+.3f} to {np.max(random["carry"]):+.3f} among them. An American price below
-its European twin is an arbitrage. The worst random cases:
+its European twin is an arbitrage. The branch bends the Greeks near it too,
+since a bumped price can land in it where the option's own does not: the
+step of `am_delta` in the put below, and a put at r = 0, whose down bump of
+the rate is negative, where `am_rho` reaches {number(g["zero_rate_put_rho"])} (the least of the grid's
+{g["zero_rate_puts"]} puts at r = 0; rho's typical size is {number(np.median(np.abs(g["tree"]["rho"])))}). The worst random cases:
 
 {worst_below_table(random)}
 
@@ -434,7 +444,8 @@ Black-Scholes Greeks, and its one-day change for theta) to {max(relative.values(
 Greek's typical size or better; the table gives the tree's own distance from
 the closed form beside it. On the other {int(np.sum(~no_premium))} options, against the tree's
 Greeks, the median difference is small but the worst are of the Greek's own
-size:
+size. They are the worst of these {int(np.sum(~no_premium))} options, not bounds: larger samples
+find larger ones, such as the rho above.
 
 {greeks_table(g)}
 
