@@ -16,6 +16,8 @@ benchmarks/accuracy_cache/ and recomputes everything velarix gives.
     python benchmarks/accuracy.py --update-readme  # write the table, the report and docs/accuracy_*.png
     python benchmarks/accuracy.py --regenerate     # recompute the cache first (minutes; needs QuantLib)
     python benchmarks/accuracy.py --check          # fail unless README, cache, figures and module agree
+    python benchmarks/accuracy.py --record-unbounded  # with a module built before the perpetual bound: record
+                                                      # its prices above the bound on the random sets
 
 `--check` (numpy only, well under a minute) fails when
   - the README's table differs from the one the tree and am_price give now;
@@ -155,6 +157,18 @@ def check(table_text, report_text, measures, cache):
     return problems
 
 
+def record_unbounded():
+    values = {}
+    for name, options in (("random", accuracy_grid.random_options()),
+                          ("low_volatility", accuracy_grid.low_volatility_options())):
+        am = options.priced_by(velarix.am_price)
+        rows = np.flatnonzero(am > accuracy_measures.perpetual_call_bound(options))
+        values[name] = {"rows": rows.tolist(), "am_price": am[rows].tolist()}
+    if not values["low_volatility"]["rows"]:
+        raise SystemExit("no price above the perpetual bound: this module is bounded already")
+    accuracy_grid.write_unbounded(values)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     action = parser.add_mutually_exclusive_group()
@@ -164,7 +178,12 @@ def main():
                         help="recompute the cache (tree and QuantLib), then as --update-readme")
     action.add_argument("--check", action="store_true",
                         help="fail unless README.md, the cache and the figures agree with the script and module")
+    action.add_argument("--record-unbounded", action="store_true",
+                        help="record the prices above the perpetual call's value of a module built without the bound")
     arguments = parser.parse_args()
+    if arguments.record_unbounded:
+        record_unbounded()
+        return
     table_text = table()
     print(table_text)
     if not (arguments.update_readme or arguments.regenerate or arguments.check):
@@ -172,7 +191,7 @@ def main():
     if arguments.regenerate:
         accuracy_grid.write_cache(*accuracy_grid.measure_references())
     cache = accuracy_grid.read_cache()
-    measures = accuracy_measures.measure(cache)
+    measures = accuracy_measures.measure(cache, accuracy_grid.read_unbounded())
     report_text = accuracy_report.report_markdown(measures).rstrip("\n")
     print(report_text)
     if arguments.check:

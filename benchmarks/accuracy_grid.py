@@ -52,6 +52,11 @@ TREE_RATE_STEP = 0.001
 
 # The random options searched for prices below the European price.
 RANDOM_SEED, RANDOM_COUNT = 7, 100000
+# Random options at low volatility, where the early-exercise formula's value
+# can exceed the perpetual call's: volatility 1% to 12%, spot 20 to 300, the
+# strike within a factor e^0.8 of the spot, 0.05 to 5 years, rate -2% to 12%,
+# dividend yield -2% to 15%.
+LOW_VOLATILITY_SEED, LOW_VOLATILITY_COUNT = 23, 300000
 
 # The at-the-money put drawn across the spot.
 LINE_OPTION = dict(k=100.0, t=1.0, r=0.05, sigma=0.2, q=0.0)
@@ -119,6 +124,14 @@ def random_options():
     return Options(rng.random(n) < 0.5, rng.uniform(50.0, 150.0, n), rng.uniform(50.0, 150.0, n),
                    rng.uniform(0.02, 3.0, n), rng.uniform(0.0, 0.1, n), rng.uniform(0.05, 0.8, n),
                    rng.uniform(0.0, 0.1, n))
+
+
+def low_volatility_options():
+    rng = np.random.default_rng(LOW_VOLATILITY_SEED)
+    n = LOW_VOLATILITY_COUNT
+    s = rng.uniform(20.0, 300.0, n)
+    return Options(rng.random(n) < 0.5, s, s * np.exp(rng.uniform(-0.8, 0.8, n)), rng.uniform(0.05, 5.0, n),
+                   rng.uniform(-0.02, 0.12, n), rng.uniform(0.01, 0.12, n), rng.uniform(-0.02, 0.15, n))
 
 
 def line_options():
@@ -224,6 +237,20 @@ def write_cache(meta, grid_values, greeks, line_values):
     _write_columns(CACHE / "grid.csv", grid_values, GRID_COLUMNS)
     _write_columns(CACHE / "greeks.csv", greeks, GREEKS_COLUMNS)
     _write_columns(CACHE / "line.csv", line_values, LINE_COLUMNS)
+
+
+# am_price before it was bounded by the perpetual call: on each random set, the
+# rows where it exceeded the bound and its values there. Recorded once, with a
+# module built before the bound, by `accuracy.py --record-unbounded`.
+UNBOUNDED = CACHE / "unbounded.json"
+
+
+def write_unbounded(values):
+    UNBOUNDED.write_text(json.dumps(values, indent=1, sort_keys=True) + "\n")
+
+
+def read_unbounded():
+    return json.loads(UNBOUNDED.read_text())
 
 
 def read_cache():

@@ -83,6 +83,51 @@ def random_measures():
     }
 
 
+def perpetual_call_bound(options):
+    """(B_inf - K) (S / B_inf)^beta of the call behind each option (a put's
+    has spot and strike exchanged, rate q and carry q - r), as am_price's
+    formula computes its beta and B_inf; infinite where the call has no
+    early exercise (carry not below the rate, or no time left)."""
+    carry = options.r - options.q
+    spot = np.where(options.is_call, options.s, options.k)
+    strike = np.where(options.is_call, options.k, options.s)
+    rate = np.where(options.is_call, options.r, options.r - carry)
+    b = np.where(options.is_call, carry, -carry)
+    sigma2 = options.sigma * options.sigma
+    ratio = b / sigma2
+    with np.errstate(invalid="ignore", over="ignore", divide="ignore"):
+        beta = (0.5 - ratio) + np.sqrt((ratio - 0.5) * (ratio - 0.5) + (2.0 * rate) / sigma2)
+        b_infinity = (beta / (beta - 1.0)) * strike
+        bound = (b_infinity - strike) * np.power(spot / b_infinity, beta)
+    return np.where((b < rate) & (options.t > 0.0), bound, np.inf)
+
+
+def breakdown_measures(unbounded):
+    """Prices above the perpetual call's value, before the bound (recorded)
+    and now, on the random set and the low-volatility one."""
+    measures = {}
+    for name, options in (("random", grid_module.random_options()),
+                          ("low_volatility", grid_module.low_volatility_options())):
+        am = options.priced_by(velarix.am_price)
+        bound = perpetual_call_bound(options)
+        rows = np.array(unbounded[name]["rows"], dtype=int)
+        before = np.array(unbounded[name]["am_price"])
+        excess = before - bound[rows]
+        above_floor = am - np.maximum(options.european(), options.exercise_value())
+        measures[name] = {
+            "count": len(options), "before": len(rows), "before_by_cent": int(np.sum(excess > PREMIUM_THRESHOLD)),
+            "before_by_one": int(np.sum(excess > 1.0)), "before_worst": float(np.max(excess, initial=0.0)),
+            "before_shortest": float(np.min(options.t[rows], initial=np.inf)),
+            "now": int(np.sum(am > bound)),
+            "above_floor": int(np.sum(above_floor > BELOW_EUROPEAN_TOLERANCE)),
+            "above_floor_by_cent": int(np.sum(above_floor > PREMIUM_THRESHOLD)),
+            "above_floor_worst": float(np.max(above_floor)),
+            "now_floor_gap": float(np.max(np.abs(am - np.maximum(options.european(), options.exercise_value()))[rows],
+                                          initial=0.0)),
+        }
+    return measures
+
+
 def greek_measures(cached_greeks):
     options = grid_module.grid()
     sample = options.subset(grid_module.greeks_sample(options))
@@ -101,8 +146,11 @@ def greek_measures(cached_greeks):
         "vega": np.array([velarix.bs_vega(*row) for row in zip(*sample.columns()[1:])]),
         "rho": sample.priced_by(velarix.bs_rho),
     }
+    # Every put of the grid at r = 0, whose down bump of the rate goes negative.
+    zero_rate_puts = options.subset(~options.is_call & (options.r == 0.0))
     return {"sample": sample, "am": am, "tree": cached_greeks, "no_premium": no_premium,
-            "closed_form": closed_form}
+            "closed_form": closed_form, "zero_rate_puts": len(zero_rate_puts),
+            "zero_rate_put_rho": float(np.min(zero_rate_puts.priced_by(velarix.am_rho)))}
 
 
 def line_measures(line_values):
@@ -148,9 +196,10 @@ def edge_measures():
     return {"vegas": vegas, "thetas": thetas}
 
 
-def measure(cache):
+def measure(cache, unbounded):
     meta, grid_values, greeks, line_values = cache
     return {
+        "breakdown": breakdown_measures(unbounded),
         "meta": meta,
         "cache_digest": grid_module.cache_digest(),
         "prices": price_measures(grid_values),

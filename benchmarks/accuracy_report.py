@@ -309,6 +309,34 @@ def edges_table(edges):
     return "\n".join(vega), "\n".join(theta)
 
 
+def breakdown_text(b):
+    random, low = b["random"], b["low_volatility"]
+    return f"""\
+**Above the perpetual call.** No American call with a finite expiry is worth
+more than the perpetual one, (B∞ - K)(S/B∞)^β with the formula's own β and B∞
+(a put through the put-call transformation). At low volatility and a large
+carry the formula's twelve-term sum can exceed that bound, by far, and it is
+the formula that does so, not rounding: of 284 such sums evaluated again at 60
+digits, 283 are above the bound there too. `am_price` returns the European
+value there, as where the sum is NaN. Before it did,
+{share(random["before"], random["count"])} of the random options above were priced above the bound, and
+{share(low["before"], low["count"])} random options at
+low volatility (seed {grid_module.LOW_VOLATILITY_SEED}: volatility 1% to 12%, spot 20 to 300, strike within a factor
+e^0.8 of the spot, 0.05 to 5 years, rate -2% to 12%, dividend yield -2% to 15%),
+{low["before_by_cent"]:,} of these by more than {measures_module.PREMIUM_THRESHOLD:g} and {low["before_by_one"]:,} by more than 1 (the worst by
+{number(low["before_worst"])}; on the random set the worst was {number(random["before_worst"])}); none of them expired in less than
+{low["before_shortest"]:.2f} years. Now {random["now"]} of the first set and {low["now"]} of the second are, and
+each of those options is priced at the larger of its European and exercise
+values to within {max(random["now_floor_gap"], low["now_floor_gap"]):.0e}. Below the bound the sum is still returned
+where it exceeds the European value: over the random set `am_price` is the
+larger of the European and exercise values to within {number(random["above_floor_worst"], 2)}, but at low
+volatility {low["above_floor"]:,} prices lie above both by more than {measures_module.BELOW_EUROPEAN_TOLERANCE:g}, {low["above_floor_by_cent"]} by more
+than {measures_module.PREMIUM_THRESHOLD:g} (the most: {number(low["above_floor_worst"])}), and where the sum crosses the bound
+the price steps down to the European value. The prices before the bound are kept in
+`benchmarks/accuracy_cache/unbounded.json`, recorded with a module built
+without it."""
+
+
 def report_markdown(m):
     p, random, g, line, meta = m["prices"], m["random"], m["greeks"], m["line"], m["meta"]
     hashes = figure_hashes(m)
@@ -345,9 +373,10 @@ differences below. Its Greeks are central differences of its prices (spot
 moved by {grid_module.TREE_SPOT_STEP:g} s·σ·√t, volatility by {grid_module.TREE_VOLATILITY_STEP:g}, rate by {grid_module.TREE_RATE_STEP:g}) and, for theta,
 the one-day change, as velarix defines it.
 
-**What `am_price` is.** Apart from the {grid_below} grid options below the European
+**What `am_price` is.** On the grid, apart from the {grid_below} options below the European
 price (further down), `am_price` is the larger of the European price and the
-exercise value, to within {p["floor_gap"]:.0e}. It adds no early-exercise premium beyond
+exercise value, to within {p["floor_gap"]:.0e} (at low volatility it can be more: see
+the perpetual call below). It adds no early-exercise premium beyond
 that: of the {p["premium_count"]:,} grid options whose tree price exceeds
 max(European, exercise value) by more than {measures_module.PREMIUM_THRESHOLD:g}, `am_price` captures more than
 {measures_module.CAPTURED_THRESHOLD:.0%} of that excess in {int(np.sum(p["captured"] > measures_module.CAPTURED_THRESHOLD))} of them (its largest share: {np.max(p["captured"]):.0e}).
@@ -379,12 +408,18 @@ They gather where the rate and the dividend yield are close, most densely
 where both are small (the map): {band} of the {random_below} random ones have r and q within
 {measures_module.CARRY_BAND:g} of each other, against {random["band_share"]:.0%} of all the random options, though
 r - q ranges from {np.min(random["carry"]):+.3f} to {np.max(random["carry"]):+.3f} among them. An American price below
-its European twin is an arbitrage. The worst random cases:
+its European twin is an arbitrage. The branch bends the Greeks near it too,
+since a bumped price can land in it where the option's own does not: the
+step of `am_delta` in the put below, and a put at r = 0, whose down bump of
+the rate is negative, where `am_rho` reaches {number(g["zero_rate_put_rho"])} (the least of the grid's
+{g["zero_rate_puts"]} puts at r = 0; rho's typical size is {number(np.median(np.abs(g["tree"]["rho"])))}). The worst random cases:
 
 {worst_below_table(random)}
 
 ![Where am_price falls below the European price, over rate and dividend yield](docs/accuracy_below_european.png)
 <!-- figure data sha256: {hashes["accuracy_below_european.png"]} -->
+
+{breakdown_text(m["breakdown"])}
 
 **The Greeks.** They are finite differences of `am_price`, so they inherit
 its shape. For the at-the-money put below ({o["t"]:g} year, rate {o["r"]:g}, volatility
@@ -409,7 +444,8 @@ Black-Scholes Greeks, and its one-day change for theta) to {max(relative.values(
 Greek's typical size or better; the table gives the tree's own distance from
 the closed form beside it. On the other {int(np.sum(~no_premium))} options, against the tree's
 Greeks, the median difference is small but the worst are of the Greek's own
-size:
+size. They are the worst of these {int(np.sum(~no_premium))} options, not bounds: larger samples
+find larger ones, such as the rho above.
 
 {greeks_table(g)}
 

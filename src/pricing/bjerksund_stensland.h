@@ -73,7 +73,9 @@ struct CallHorizons {
 
 struct CallBoundary {
     double K = kUnset;
-    // Early exercise only: the trigger prices at t1 and T, and alpha of each.
+    // Early exercise only: the trigger prices at t1 and T, and alpha of each;
+    // B_inf, the trigger of the perpetual call, which bounds the value.
+    double b_infinity = kUnset;
     double i1 = kUnset, i2 = kUnset;
     double alpha1 = kUnset, alpha2 = kUnset;
     // The trigger prices' exponents h and growth e^h, for t1 and T; set,
@@ -119,6 +121,9 @@ CallBoundary call_boundary(const CallHorizons& horizons, double K, const CallBou
 // takes their values, in the same order.
 PendingCall begin_call(const CallHorizons& horizons, const CallBoundary& boundary, double S, double* normal_arguments,
                        const PendingCall* known = nullptr);
+// Where the early-exercise formula's value exceeds the European value but
+// also the perpetual call's, which bounds every American call, it is not a
+// price, and the European value is returned as for a NaN formula value.
 double finish_call(const CallHorizons& horizons, const CallBoundary& boundary, const PendingCall& pending,
                    const double* normal_values);
 // The early-exercise formula's own value v at a pending call of the

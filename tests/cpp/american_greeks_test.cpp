@@ -5,6 +5,7 @@
 #include <random>
 
 #include "bjerksund_stensland.h"
+#include "black_scholes.h"
 #include "exact.h"
 #include "straightforward_american.h"
 
@@ -141,5 +142,30 @@ TEST(AmericanGreeks, SharedSpotBoundaryGivesTheBitsOfIndependentPrices) {
             ASSERT_TRUE(SameDouble(delta, all.delta));
             ASSERT_TRUE(SameDouble(gamma, all.gamma));
         }
+    }
+}
+
+// Where the twelve-term sum exceeded the perpetual call's value the Greeks
+// were of any size and sign (delta +1.92, vega -24,952 for the first case);
+// they are now differences of European values, so the European Greeks to
+// within 1e-6: a call at a large negative carry, long and short, and a put at
+// a large positive one.
+TEST(AmericanGreeks, AboveThePerpetualCallTheyAreTheEuropeanGreeks) {
+    for (const OptionInputs& o : {
+             OptionInputs{.s = 92, .k = 135, .t = 2.64, .r = 0.017, .sigma = 0.0512, .q = 0.098, .type = kCall},
+             OptionInputs{.s = 69.9053, .k = 110.2701, .t = 4.3025, .r = 0.0065, .sigma = 0.0943, .q = 0.1185,
+                          .type = kCall},
+             OptionInputs{.s = 33.65829, .k = 37.79299, .t = 0.508, .r = 0.022085, .sigma = 0.033318, .q = 0.13087,
+                          .type = kCall},
+             OptionInputs{.s = 299.7447, .k = 156.8398, .t = 2.9655, .r = 0.10605, .sigma = 0.06151, .q = 0.01281,
+                          .type = kPut},
+         }) {
+        const Greeks am = am_greeks(o).value();
+        const Greeks bs = bs_greeks(o).value();
+        EXPECT_NEAR(am.delta, bs.delta, 1e-6) << o.s;
+        EXPECT_NEAR(am.gamma, bs.gamma, 1e-6) << o.s;
+        EXPECT_NEAR(am.theta, bs.theta, 1e-6) << o.s;
+        EXPECT_NEAR(am.vega, bs.vega, 1e-6) << o.s;
+        EXPECT_NEAR(am.rho, bs.rho, 1e-6) << o.s;
     }
 }

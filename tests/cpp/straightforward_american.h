@@ -81,6 +81,8 @@ inline double phi(const Market& m, double tau, Exponent exponent, double level) 
 // v is floored at the European value; v is NaN from the trigger I2 on, where
 // the call is exercised at once.
 struct EarlyExerciseParts {
+    double beta;
+    double b_infinity;
     double i1;
     double i2;
     double alpha1;
@@ -102,6 +104,8 @@ inline EarlyExerciseParts early_exercise_parts(double S, double K, double T, dou
 
     const double t1 = kGoldenFraction * T;
     EarlyExerciseParts parts{};
+    parts.beta = beta;
+    parts.b_infinity = b_infinity;
     parts.i2 = trigger(T);
     parts.i1 = trigger(t1);
     parts.alpha1 = (parts.i1 - K) * std::pow(parts.i1, -beta);
@@ -149,6 +153,10 @@ inline double call_value(double S, double K, double T, double r, double b, doubl
     }
     if (std::isnan(e)) {
         return v;
+    }
+    // A v above the perpetual call's value is no price: as for a NaN v.
+    if (v > e && v > (parts.b_infinity - K) * std::pow(S / parts.b_infinity, parts.beta)) {
+        return e;
     }
     return e > v ? e : v;
 }
