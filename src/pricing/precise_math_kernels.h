@@ -41,9 +41,38 @@ VELARIX_KERNEL V polynomial(V x, const double (&c)[N]) {
     return sum;
 }
 
-// y 2^n for y in [0.7, 1.5) and -1076 <= n <= 1024, rounded once: two exact
-// scalings by normal powers of two, the second rounding into the subnormals
-// or to infinity.
+// a + b = high + low exactly (Knuth's two-sum).
+template <class V>
+struct SumOfTwo {
+    V high;
+    V low;
+};
+
+template <class V>
+VELARIX_KERNEL SumOfTwo<V> two_sum(V a, V b) {
+    V high = a + b;
+    V b_part = high - a;
+    return {high, (a - (high - b_part)) + (b - b_part)};
+}
+
+// a b = high + low exactly (Dekker's product, halves by Veltkamp's split),
+// for |a|, |b| below 2^995 and a b not subnormal.
+template <class V>
+VELARIX_KERNEL SumOfTwo<V> exact_product(V a, V b) {
+    constexpr double kSplitter = 0x1p27 + 1.0;
+    V a_scaled = a * kSplitter;
+    V a_high = a_scaled - (a_scaled - a);
+    V a_low = a - a_high;
+    V b_scaled = b * kSplitter;
+    V b_high = b_scaled - (b_scaled - b);
+    V b_low = b - b_high;
+    V high = a * b;
+    return {high, (((a_high * b_high - high) + a_high * b_low) + a_low * b_high) + a_low * b_low};
+}
+
+// y 2^n for y in [0.99, 2.01) and -1077 <= n <= 1024, rounded once: two
+// exact scalings by normal powers of two, the second rounding into the
+// subnormals or to infinity.
 template <class V>
 VELARIX_KERNEL V scale_by_power_of_two(V y, Int<V> n) {
     Int<V> half = n >> 1;
@@ -51,43 +80,49 @@ VELARIX_KERNEL V scale_by_power_of_two(V y, Int<V> n) {
     return (y * from_bits((half + 1023) << kMantissaBits)) * from_bits((rest + 1023) << kMantissaBits);
 }
 
-// high + low = n ln2 + r_high + r_low, |r_high| <= 0.35, r_low below r_high's
-// last bit (|low| small against |high| or zero).
+// high + low = n ln2 + j ln2/128 + r_high + r_low, |r_high| <= ln2/256,
+// r_low below r_high's last bit, for |low| small against |high| or zero.
+// power_high + power_low = 2^(j/128).
 template <class V>
 struct ExpReduction {
     Int<V> n;
+    V power_high;
+    V power_low;
     V r_high;
     V r_low;
 };
 
 template <class V>
 VELARIX_KERNEL ExpReduction<V> reduce_exp(V high, V low) {
-    V shifted = high * kInvLn2 + kRoundingShifter;
-    V n = shifted - kRoundingShifter;
-    V reduced = high - n * kLn2High;  // exact: n kLn2High is, and lies near high
-    V correction = n * kLn2Low - low;
+    constexpr std::int64_t kTableMask = (1 << kExpTableLog2) - 1;
+    V shifted = high * kInvExpStep + kRoundingShifter;
+    V m = shifted - kRoundingShifter;
+    V reduced = high - m * kExpStepHigh;  // exact: m kExpStepHigh is, and lies near high
+    V correction = m * kExpStepLow - low;
     V r_high = reduced - correction;
     V r_low = (reduced - r_high) - correction;
-    return {bits(shifted) - bits(kRoundingShifter), r_high, r_low};
+    Int<V> m_bits = bits(shifted) - bits(kRoundingShifter);
+    Int<V> index = (m_bits & Int<V>(kTableMask)) << 1;
+    const double* powers = &kExpPowers[0][0];
+    return {m_bits >> kExpTableLog2, gather(powers, index), gather(powers + 1, index), r_high, r_low};
 }
 
-// exp(r_high + r_low) - 1 - r_high.
+// exp(r_high + r_low) - 1 - r_high, below 2^-8 |r_high| (r_high r_low is
+// below 2^-8 of r_low's last bit, and left out).
 template <class V>
 VELARIX_KERNEL V expm1_tail(const ExpReduction<V>& r) {
-    V square_term = (r.r_high * r.r_high) * polynomial(r.r_high, kExpTail);
-    return r.r_low + (r.r_high * r.r_low + square_term);
+    return r.r_low + (r.r_high * r.r_high) * polynomial(r.r_high, kExpTail);
 }
 
-// exp(high + low): 1 + r_high is split exactly into one + below, and the
-// small parts are summed before the one rounding that matters.
+// exp(high + low) = 2^n (p_high + (p_high s + p_low)), s = exp(r) - 1; the
+// terms after p_high are below 2^-6 of it, their errors far below its ulp.
 template <class V>
 VELARIX_KERNEL V exp_of_sum(V high, V low) {
     high = select(high > 710.0, V(710.0), high);  // beyond: +inf
     high = select(high < -746.0, V(-746.0), high);  // beyond: +0
     ExpReduction<V> r = reduce_exp(high, low);
-    V one = 1.0 + r.r_high;
-    V below = (1.0 - one) + r.r_high;  // exact, as |r_high| < 1
-    return scale_by_power_of_two(one + (below + expm1_tail(r)), r.n);
+    V y = r.power_high + (r.power_high * (r.r_high + expm1_tail(r)) + r.power_low);
+    return scale_by_power_of_two(y, r.n);
 }
 
 template <class V>
@@ -95,22 +130,24 @@ VELARIX_KERNEL V exp(V x) {
     return select(x != x, x + x, exp_of_sum(x, V(0.0)));
 }
 
-// exp(x) - 1 = 2^n ((1 - 2^-n) + r_high + tail), the first sum taken exactly.
+// exp(x) - 1 = 2^n ((p_high - 2^-n) + p_high r_high + p_high tail + p_low (1 + r_high)).
+// Near 0 the first two terms nearly cancel (|x| just above ln2/256: 2^(127/128)
+// - 2 + 2^(127/128) r_high), so each is taken exactly, and their sum as a sum
+// of two; the rest is below 2^-6 of the result.
 template <class V>
 VELARIX_KERNEL V expm1(V x) {
     V clamped = select(x > 710.0, V(710.0), x);  // beyond: +inf
     clamped = select(clamped < -50.0, V(-50.0), clamped);  // beyond: -1
     ExpReduction<V> r = reduce_exp(clamped, V(0.0));
-    Int<V> n_for_offset = select(r.n > Int<V>(60), Int<V>(60), r.n);  // 1 - 2^-60 is 1 already
-    V power = from_bits((1023 - n_for_offset) << kMantissaBits);
-    V offset = 1.0 - power;
-    // 1 - 2^-n = offset + offset_error exactly for n >= -53; further down the
-    // lost 1 lies far below the last bit of the result (about -1).
-    V offset_error = (1.0 - offset) - power;
-    V sum = offset + r.r_high;
-    V sum_part = sum - offset;
-    V sum_error = (offset - (sum - sum_part)) + (r.r_high - sum_part);
-    V result = scale_by_power_of_two(sum + ((sum_error + offset_error) + expm1_tail(r)), r.n);
+    // 2^-n, or 0 where it lies below 2^-60 of p_high, far below its last bit.
+    Int<V> n_for_power = select(r.n > Int<V>(60), Int<V>(60), r.n);
+    V power = select(r.n > Int<V>(60), V(0.0), from_bits((1023 - n_for_power) << kMantissaBits));
+    SumOfTwo<V> difference = two_sum(r.power_high, -power);
+    SumOfTwo<V> product = exact_product(r.power_high, r.r_high);
+    SumOfTwo<V> sum = two_sum(difference.high, product.high);
+    V rest = ((sum.low + difference.low) + product.low) +
+             (r.power_high * expm1_tail(r) + (r.power_low + r.power_low * r.r_high));
+    V result = scale_by_power_of_two(sum.high + rest, r.n);
     return select(x != x, x + x, select(x == 0.0, x, result));
 }
 
@@ -130,11 +167,8 @@ VELARIX_KERNEL V log(V x) {
     V s_squared = s * s;
     V series = s * (half_f_squared + s_squared * polynomial(s_squared, kLogSeries)) - half_f_squared;
     // k ln2 + f, exactly as high + low.
-    V k_ln2 = k_value * kLn2High;  // exact
-    V high = k_ln2 + f;
-    V high_part = high - k_ln2;
-    V low = (k_ln2 - (high - high_part)) + (f - high_part);
-    V result = high + (low + (k_value * kLn2Low + series));
+    SumOfTwo<V> sum = two_sum(k_value * kLn2High, f);  // the product is exact
+    V result = sum.high + (sum.low + (k_value * kLn2Low + series));
     result = select(x == kInfinity, x, result);
     result = select(x < 0.0, V(kQuietNaN), result);
     result = select(x == 0.0, V(-kInfinity), result);

@@ -159,15 +159,15 @@ std::uint64_t digest(double (*function)(double), double low, double high) {
 }
 
 TEST(PreciseMath, DigestsOfDenseGridsAsRecorded) {
-    EXPECT_EQ(digest(precise::exp, -746.0, 710.0), 0x0u);
-    EXPECT_EQ(digest(precise::exp, -1.0, 1.0), 0x0u);
-    EXPECT_EQ(digest(precise::expm1, -40.0, 40.0), 0x0u);
-    EXPECT_EQ(digest(precise::expm1, -0.5, 0.5), 0x0u);
-    EXPECT_EQ(digest(precise::log, 0.5, 2.0), 0x0u);
-    EXPECT_EQ(digest(precise::log, 0x1p-1074, 0x1p-1000), 0x0u);
-    EXPECT_EQ(digest(precise::normal_cdf, -39.0, 9.0), 0x0u);
-    EXPECT_EQ(digest(precise::normal_cdf, -1.0, 1.0), 0x0u);
-    EXPECT_EQ(digest(precise::normal_pdf, -39.0, 39.0), 0x0u);
+    EXPECT_EQ(digest(precise::exp, -746.0, 710.0), 0x2e3bd8a3660f3e70u);
+    EXPECT_EQ(digest(precise::exp, -1.0, 1.0), 0x96fded105c8af547u);
+    EXPECT_EQ(digest(precise::expm1, -40.0, 40.0), 0x23b525088defadcbu);
+    EXPECT_EQ(digest(precise::expm1, -0.5, 0.5), 0x0e8081c87cac44f0u);
+    EXPECT_EQ(digest(precise::log, 0.5, 2.0), 0x16955267c601887eu);
+    EXPECT_EQ(digest(precise::log, 0x1p-1074, 0x1p-1000), 0x5c10b25e7a8185aeu);
+    EXPECT_EQ(digest(precise::normal_cdf, -39.0, 9.0), 0x2d176d3f3cab98e6u);
+    EXPECT_EQ(digest(precise::normal_cdf, -1.0, 1.0), 0x3cd3d2ae5aaedfaeu);
+    EXPECT_EQ(digest(precise::normal_pdf, -39.0, 39.0), 0x94f43711b18643c4u);
 }
 
 }  // namespace
