@@ -39,6 +39,7 @@ def test_american_values_lie_between_their_bounds_and_the_settings_agree():
     assert np.all(finite | both_negative)
     assert np.all(american[finite] >= european[finite]) and np.all(american[finite] >= intrinsic[finite])
     assert np.max(np.abs(american - accurate)[finite]) < 2e-3
+    assert np.any(american[finite] != accurate[finite])  # two settings, not one
 
 
 def test_the_exercise_boundary_is_where_exercise_begins():
