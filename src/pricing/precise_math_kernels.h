@@ -154,8 +154,11 @@ VELARIX_KERNEL V expm1(V x) {
 template <class V>
 VELARIX_KERNEL V log(V x) {
     constexpr double kSqrtHalf = 0x1.6a09e667f3bcdp-1;
-    auto subnormal = x < 0x1p-1022;
-    V normal = select(subnormal, x * 0x1p54, x);
+    // |x|: a negative x (its result is NaN, chosen below) would make the
+    // integer arithmetic on its bits overflow.
+    V magnitude = from_bits(bits(x) & Int<V>(kAbsMask));
+    auto subnormal = magnitude < 0x1p-1022;
+    V normal = select(subnormal, magnitude * 0x1p54, magnitude);
     Int<V> exponent_offset = select(subnormal, Int<V>(54), Int<V>(0));
     // x = 2^k m with m in [sqrt(1/2), sqrt(2)).
     Int<V> k = (bits(normal) - bits(kSqrtHalf)) >> kMantissaBits;
