@@ -1,7 +1,8 @@
-// Nanoseconds per value of velarix::precise's functions: the inline scalar
-// function in a loop, and the batch function on each path this CPU offers,
-// over 4096 arguments spread over each function's working range, the best
-// of several repetitions.
+// Nanoseconds per value of velarix::precise's functions over 4096 arguments
+// spread over each function's working range, the best of several
+// repetitions: "scalar" calls the function through a pointer, one call per
+// value; "batch" is the batch function's scalar path (the inline function
+// in a loop); "lanes" its AVX-512 path, where this CPU has one.
 //
 //     precise_math_benchmark
 #include <algorithm>

@@ -48,6 +48,11 @@ PARALLEL = "src/binding/batch_parallel.cpp"
 PARALLEL_H = "src/binding/batch_parallel.h"
 WALK = "src/binding/strided_walk.h"
 BATCH_MODULE = "src/binding/batch_module.cpp"
+PRECISE = "src/pricing/precise_math.h"
+PRECISE_CPP = "src/pricing/precise_math.cpp"
+PRECISE_KERNELS = "src/pricing/precise_math_kernels.h"
+PRECISE_TABLES = "src/pricing/precise_math_tables.h"
+LANES = "src/pricing/simd_lanes.h"
 
 CATALOGUE = [
     # The normal distribution: constants, interval bounds, reflections, both paths.
@@ -411,6 +416,36 @@ CATALOGUE = [
            "the missing-numpy message reworded"),
     Mutant("batch-module-namedtuple-module", BATCH_MODULE, '"module", "velarix_batch"', '"module", "velarix"',
            "Greeks claims to live in velarix"),
+    # The precise math: its kernels, tables, lanes and batch loops.
+    Mutant("precise-exp-overflow", PRECISE_KERNELS, "high = select(high > 710.0, V(710.0), high);",
+           "high = select(high > 709.0, V(709.0), high);", "exp clamped below its overflow threshold", ci=True),
+    Mutant("precise-half-square-split", PRECISE_KERNELS, "~std::int64_t{0} << 27", "~std::int64_t{0} << 26",
+           "the high part of x keeps 27 bits, so that its square is rounded"),
+    Mutant("precise-expm1-product", PRECISE_KERNELS, "((sum.low + difference.low) + product.low)",
+           "(sum.low + difference.low)", "expm1 drops the exact product's error, where its terms cancel"),
+    Mutant("precise-log-subnormal", PRECISE_KERNELS, "select(subnormal, Int<V>(54), Int<V>(0))",
+           "select(subnormal, Int<V>(53), Int<V>(0))", "log's subnormal scaling undone by one power too few"),
+    Mutant("precise-log-invalid", PRECISE_KERNELS, "select(x < 0.0, V(kQuietNaN), result)",
+           "select(x < 0.0, V(-kQuietNaN), result)", "log of a negative is the x86 default NaN, sign set"),
+    Mutant("precise-tail-row", PRECISE_KERNELS, "(bits(kTailFirstBinadeStart) >> kRowShift) - 1)",
+           "(bits(kTailFirstBinadeStart) >> kRowShift) - 2)", "the normal tail reads the row below its interval's",
+           ci=True),
+    Mutant("precise-tail-clamp", PRECISE_KERNELS, "select(a < kTailClamp, a, V(kTailClamp))",
+           "select(a > kTailClamp, V(kTailClamp), a)", "a NaN escapes the clamp and indexes past the table"),
+    Mutant("precise-exp-power", PRECISE_TABLES, "{0x1.0163da9fb3335p+0,", "{0x1.0163da9fb3336p+0,",
+           "2^(1/128) off in its last bit"),
+    Mutant("precise-tail-coefficient", PRECISE_TABLES, "0x1.f37ad1006a936p-2,", "0x1.f37ad1006a963p-2,",
+           "the first tail row's constant with two digits transposed"),
+    Mutant("precise-log-coefficient", PRECISE_TABLES, "0x1.5555555555558p-1,", "0x1.5555555555585p-1,",
+           "log's leading series coefficient with two digits transposed"),
+    Mutant("precise-lanes-gather", LANES, "lanes[lane] = table[index.v[lane]];", "lanes[lane] = table[index.v[0]];",
+           "every lane reads the first lane's table entry", ci=True),
+    Mutant("precise-lanes-bits", LANES, "__builtin_bit_cast(LaneIntegerVector, x.v)",
+           "__builtin_convertvector(x.v, LaneIntegerVector)", "the lanes' bit patterns taken as value conversions"),
+    Mutant("precise-expm1-as-exp", PRECISE, "{ return kernels::expm1(x); }", "{ return kernels::exp(x) - 1.0; }",
+           "expm1 as exp(x) - 1, losing the small results"),
+    Mutant("precise-batch-tail", PRECISE_CPP, "y[i + j] = padded[j];", "y[i + j] = x[i + j];",
+           "the lanes' last partial group left unevaluated", ci=True),
     Mutant("exports-scalar", "src/binding/exports.map", "  local: *;\n", "", "every symbol exported",
            equivalent="the build hides every symbol by default and keeps the static libraries' symbols out of "
                       "the dynamic table, so for this module the catch-all adds nothing today (for the batch "
@@ -519,6 +554,7 @@ CATALOGUE = [
 WITHOUT_BEHAVIOUR = {
     "src/pricing/american_greeks.h": "declarations only",
     "src/pricing/black_scholes.h": "declarations only",
+    "src/pricing/precise_math_paths.h": "declarations only",
     "src/pricing/option_inputs.h": "a record without code; fields out of order fail to compile "
                                    "(designated initializers)",
     "src/binding/greeks_type.h": "declarations only",

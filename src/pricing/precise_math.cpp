@@ -8,7 +8,9 @@
 
 // The Lanes kernels below pass Lanes by value between always-inlined
 // functions; GCC's note that this changed its calling convention is moot.
+#if defined(VELARIX_PRECISE_LANES)
 #pragma GCC diagnostic ignored "-Wpsabi"
+#endif
 
 namespace velarix::precise {
 namespace {
@@ -16,19 +18,19 @@ namespace {
 // The kernels as types, so that one loop serves them all.
 struct Exp {
     template <class V>
-    [[gnu::always_inline]] static V apply(V x) { return kernels::exp(x); }
+    VELARIX_ALWAYS_INLINE static V apply(V x) { return kernels::exp(x); }
 };
 struct Log {
     template <class V>
-    [[gnu::always_inline]] static V apply(V x) { return kernels::log(x); }
+    VELARIX_ALWAYS_INLINE static V apply(V x) { return kernels::log(x); }
 };
 struct NormalCdf {
     template <class V>
-    [[gnu::always_inline]] static V apply(V x) { return kernels::normal_cdf(x); }
+    VELARIX_ALWAYS_INLINE static V apply(V x) { return kernels::normal_cdf(x); }
 };
 struct NormalPdf {
     template <class V>
-    [[gnu::always_inline]] static V apply(V x) { return kernels::normal_pdf(x); }
+    VELARIX_ALWAYS_INLINE static V apply(V x) { return kernels::normal_pdf(x); }
 };
 
 template <class Function>

@@ -17,7 +17,7 @@
 
 namespace velarix::precise::kernels {
 
-#define VELARIX_KERNEL [[gnu::always_inline]] inline
+#define VELARIX_KERNEL VELARIX_ALWAYS_INLINE
 
 using namespace tables;
 

@@ -22,6 +22,14 @@
 #define VELARIX_PRECISE_LANES 1
 #endif
 
+// Kernels and primitives are inlined into their callers, so that the Lanes
+// instances end up in a target("avx512f") function.
+#if defined(__GNUC__)
+#define VELARIX_ALWAYS_INLINE [[gnu::always_inline]] inline
+#else
+#define VELARIX_ALWAYS_INLINE inline
+#endif
+
 namespace velarix::precise {
 
 // The signed 64-bit integer type of V's bit patterns.
@@ -34,11 +42,11 @@ struct IntegerOf<double> {
 template <class V>
 using Int = typename IntegerOf<V>::type;
 
-[[gnu::always_inline]] inline std::int64_t bits(double x) { return std::bit_cast<std::int64_t>(x); }
-[[gnu::always_inline]] inline double from_bits(std::int64_t b) { return std::bit_cast<double>(b); }
-[[gnu::always_inline]] inline double select(bool mask, double a, double b) { return mask ? a : b; }
-[[gnu::always_inline]] inline std::int64_t select(bool mask, std::int64_t a, std::int64_t b) { return mask ? a : b; }
-[[gnu::always_inline]] inline double gather(const double* table, std::int64_t index) { return table[index]; }
+VELARIX_ALWAYS_INLINE std::int64_t bits(double x) { return std::bit_cast<std::int64_t>(x); }
+VELARIX_ALWAYS_INLINE double from_bits(std::int64_t b) { return std::bit_cast<double>(b); }
+VELARIX_ALWAYS_INLINE double select(bool mask, double a, double b) { return mask ? a : b; }
+VELARIX_ALWAYS_INLINE std::int64_t select(bool mask, std::int64_t a, std::int64_t b) { return mask ? a : b; }
+VELARIX_ALWAYS_INLINE double gather(const double* table, std::int64_t index) { return table[index]; }
 
 #if defined(VELARIX_PRECISE_LANES)
 
@@ -47,7 +55,6 @@ using Int = typename IntegerOf<V>::type;
 // change the calling convention of functions without the target is moot.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wpsabi"
-#define VELARIX_LANES_INLINE [[gnu::always_inline]] inline
 
 typedef double LaneVector __attribute__((vector_size(64)));
 typedef std::int64_t LaneIntegerVector __attribute__((vector_size(64)));
@@ -60,16 +67,16 @@ struct LaneMask {
 struct LaneIntegers {
     LaneIntegerVector v;
     LaneIntegers() = default;
-    VELARIX_LANES_INLINE LaneIntegers(LaneIntegerVector lanes) : v(lanes) {}
-    VELARIX_LANES_INLINE LaneIntegers(std::int64_t value) : v(LaneIntegerVector{} + value) {}
+    VELARIX_ALWAYS_INLINE LaneIntegers(LaneIntegerVector lanes) : v(lanes) {}
+    VELARIX_ALWAYS_INLINE LaneIntegers(std::int64_t value) : v(LaneIntegerVector{} + value) {}
 };
 
 struct Lanes {
     LaneVector v;
     static constexpr int kCount = 8;
     Lanes() = default;
-    VELARIX_LANES_INLINE Lanes(LaneVector lanes) : v(lanes) {}
-    VELARIX_LANES_INLINE Lanes(double value) : v(LaneVector{} + value) {}
+    VELARIX_ALWAYS_INLINE Lanes(LaneVector lanes) : v(lanes) {}
+    VELARIX_ALWAYS_INLINE Lanes(double value) : v(LaneVector{} + value) {}
 };
 
 template <>
@@ -77,28 +84,28 @@ struct IntegerOf<Lanes> {
     using type = LaneIntegers;
 };
 
-VELARIX_LANES_INLINE Lanes operator+(Lanes a, Lanes b) { return a.v + b.v; }
-VELARIX_LANES_INLINE Lanes operator-(Lanes a, Lanes b) { return a.v - b.v; }
-VELARIX_LANES_INLINE Lanes operator*(Lanes a, Lanes b) { return a.v * b.v; }
-VELARIX_LANES_INLINE Lanes operator/(Lanes a, Lanes b) { return a.v / b.v; }
-VELARIX_LANES_INLINE Lanes operator-(Lanes a) { return -a.v; }
-VELARIX_LANES_INLINE LaneMask operator<(Lanes a, Lanes b) { return {(LaneIntegerVector)(a.v < b.v)}; }
-VELARIX_LANES_INLINE LaneMask operator>(Lanes a, Lanes b) { return {(LaneIntegerVector)(a.v > b.v)}; }
-VELARIX_LANES_INLINE LaneMask operator==(Lanes a, Lanes b) { return {(LaneIntegerVector)(a.v == b.v)}; }
-VELARIX_LANES_INLINE LaneMask operator!=(Lanes a, Lanes b) { return {(LaneIntegerVector)(a.v != b.v)}; }
+VELARIX_ALWAYS_INLINE Lanes operator+(Lanes a, Lanes b) { return a.v + b.v; }
+VELARIX_ALWAYS_INLINE Lanes operator-(Lanes a, Lanes b) { return a.v - b.v; }
+VELARIX_ALWAYS_INLINE Lanes operator*(Lanes a, Lanes b) { return a.v * b.v; }
+VELARIX_ALWAYS_INLINE Lanes operator/(Lanes a, Lanes b) { return a.v / b.v; }
+VELARIX_ALWAYS_INLINE Lanes operator-(Lanes a) { return -a.v; }
+VELARIX_ALWAYS_INLINE LaneMask operator<(Lanes a, Lanes b) { return {(LaneIntegerVector)(a.v < b.v)}; }
+VELARIX_ALWAYS_INLINE LaneMask operator>(Lanes a, Lanes b) { return {(LaneIntegerVector)(a.v > b.v)}; }
+VELARIX_ALWAYS_INLINE LaneMask operator==(Lanes a, Lanes b) { return {(LaneIntegerVector)(a.v == b.v)}; }
+VELARIX_ALWAYS_INLINE LaneMask operator!=(Lanes a, Lanes b) { return {(LaneIntegerVector)(a.v != b.v)}; }
 
-VELARIX_LANES_INLINE LaneIntegers operator+(LaneIntegers a, LaneIntegers b) { return a.v + b.v; }
-VELARIX_LANES_INLINE LaneIntegers operator-(LaneIntegers a, LaneIntegers b) { return a.v - b.v; }
-VELARIX_LANES_INLINE LaneIntegers operator&(LaneIntegers a, LaneIntegers b) { return a.v & b.v; }
-VELARIX_LANES_INLINE LaneIntegers operator<<(LaneIntegers a, int shift) { return a.v << shift; }
-VELARIX_LANES_INLINE LaneIntegers operator>>(LaneIntegers a, int shift) { return a.v >> shift; }  // arithmetic
-VELARIX_LANES_INLINE LaneMask operator<(LaneIntegers a, LaneIntegers b) { return {(LaneIntegerVector)(a.v < b.v)}; }
-VELARIX_LANES_INLINE LaneMask operator>(LaneIntegers a, LaneIntegers b) { return {(LaneIntegerVector)(a.v > b.v)}; }
+VELARIX_ALWAYS_INLINE LaneIntegers operator+(LaneIntegers a, LaneIntegers b) { return a.v + b.v; }
+VELARIX_ALWAYS_INLINE LaneIntegers operator-(LaneIntegers a, LaneIntegers b) { return a.v - b.v; }
+VELARIX_ALWAYS_INLINE LaneIntegers operator&(LaneIntegers a, LaneIntegers b) { return a.v & b.v; }
+VELARIX_ALWAYS_INLINE LaneIntegers operator<<(LaneIntegers a, int shift) { return a.v << shift; }
+VELARIX_ALWAYS_INLINE LaneIntegers operator>>(LaneIntegers a, int shift) { return a.v >> shift; }  // arithmetic
+VELARIX_ALWAYS_INLINE LaneMask operator<(LaneIntegers a, LaneIntegers b) { return {(LaneIntegerVector)(a.v < b.v)}; }
+VELARIX_ALWAYS_INLINE LaneMask operator>(LaneIntegers a, LaneIntegers b) { return {(LaneIntegerVector)(a.v > b.v)}; }
 
-VELARIX_LANES_INLINE LaneIntegers bits(Lanes x) { return __builtin_bit_cast(LaneIntegerVector, x.v); }
-VELARIX_LANES_INLINE Lanes from_bits(LaneIntegers b) { return __builtin_bit_cast(LaneVector, b.v); }
-VELARIX_LANES_INLINE Lanes select(LaneMask mask, Lanes a, Lanes b) { return mask.v ? a.v : b.v; }
-VELARIX_LANES_INLINE LaneIntegers select(LaneMask mask, LaneIntegers a, LaneIntegers b) {
+VELARIX_ALWAYS_INLINE LaneIntegers bits(Lanes x) { return __builtin_bit_cast(LaneIntegerVector, x.v); }
+VELARIX_ALWAYS_INLINE Lanes from_bits(LaneIntegers b) { return __builtin_bit_cast(LaneVector, b.v); }
+VELARIX_ALWAYS_INLINE Lanes select(LaneMask mask, Lanes a, Lanes b) { return mask.v ? a.v : b.v; }
+VELARIX_ALWAYS_INLINE LaneIntegers select(LaneMask mask, LaneIntegers a, LaneIntegers b) {
     return mask.v ? a.v : b.v;
 }
 
@@ -106,7 +113,7 @@ VELARIX_LANES_INLINE LaneIntegers select(LaneMask mask, LaneIntegers a, LaneInte
 // intrinsic's target("avx512f") into a kernel template that lacks the target,
 // and vgatherqpd (tried through inline assembly) made the normal tail's
 // lanes half again slower on this machine's CPU (6.3 against 4.3 ns a value).
-VELARIX_LANES_INLINE Lanes gather(const double* table, LaneIntegers index) {
+VELARIX_ALWAYS_INLINE Lanes gather(const double* table, LaneIntegers index) {
     LaneVector lanes;
     for (int lane = 0; lane < Lanes::kCount; ++lane) {
         lanes[lane] = table[index.v[lane]];
@@ -114,14 +121,13 @@ VELARIX_LANES_INLINE Lanes gather(const double* table, LaneIntegers index) {
     return lanes;
 }
 
-VELARIX_LANES_INLINE Lanes load_lanes(const double* x) {
+VELARIX_ALWAYS_INLINE Lanes load_lanes(const double* x) {
     Lanes lanes;
     __builtin_memcpy(&lanes.v, x, sizeof lanes.v);
     return lanes;
 }
-VELARIX_LANES_INLINE void store_lanes(double* y, Lanes lanes) { __builtin_memcpy(y, &lanes.v, sizeof lanes.v); }
+VELARIX_ALWAYS_INLINE void store_lanes(double* y, Lanes lanes) { __builtin_memcpy(y, &lanes.v, sizeof lanes.v); }
 
-#undef VELARIX_LANES_INLINE
 #pragma GCC diagnostic pop
 
 #endif  // VELARIX_PRECISE_LANES
