@@ -185,12 +185,12 @@ def _boundary(K, T, r, b, sigma):
         h = ((-(b * tau + (2.0 * sigma) * math.sqrt(tau))) * b0) / (b_inf - b0)
         return b0 + (b_inf - b0) * (1.0 - math.exp(h))
 
-    return beta, trigger
+    return beta, b_inf, trigger
 
 
 def call_trigger(K, T, r, b, sigma):
     """The trigger price I2 of a call on the early-exercise path, from which on it is exercised at once."""
-    return _boundary(K, T, r, b, sigma)[1](T)
+    return _boundary(K, T, r, b, sigma)[2](T)
 
 
 def bjerksund_stensland_call(S, K, T, r, b, sigma):
@@ -198,7 +198,7 @@ def bjerksund_stensland_call(S, K, T, r, b, sigma):
         return max(S - K, 0.0)
     if b >= r:
         return _european_call(S, K, T, r, b, sigma)
-    beta, trigger = _boundary(K, T, r, b, sigma)
+    beta, b_inf, trigger = _boundary(K, T, r, b, sigma)
     i2 = trigger(T)
     if S >= i2:
         return S - K
@@ -218,6 +218,9 @@ def bjerksund_stensland_call(S, K, T, r, b, sigma):
         return e
     if math.isnan(e):
         return v
+    # A sum above the perpetual call's value is no price: as for a NaN one.
+    if v > e and v > (b_inf - K) * math.pow(S / b_inf, beta):
+        return e
     return e if e > v else v
 
 
