@@ -9,12 +9,9 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
 #include <optional>
 #include <string>
-#include <thread>
 #include <utility>
-#include <vector>
 
 #include "argument_binding.h"
 #include "batch_parallel.h"

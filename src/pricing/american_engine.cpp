@@ -62,13 +62,14 @@ struct SpotValue {
 
 constexpr SpotValue exercised_value(double spot) { return {1.0 - spot, -1.0, 0.0, true, 0.0}; }
 
-SpotValue european_spot_value(const StrikeOnePut& put) {
-    const double sigma_root_t = put.sigma * std::sqrt(put.t);
-    const double d_plus =
-        (precise::log(put.spot) + ((put.r - put.q) + 0.5 * put.sigma * put.sigma) * put.t) / sigma_root_t;
-    const double yield_discount = precise::exp(-put.q * put.t);
-    return {european_put_value(put), -yield_discount * precise::normal_cdf(-d_plus),
-            yield_discount * precise::normal_pdf(d_plus) / (put.spot * sigma_root_t), false};
+SpotValue european_spot_value(const StrikeOnePut& put, bool with_greeks) {
+    const EuropeanPut european = european_put(put);
+    if (!with_greeks) {
+        return {european.value, kNaN, kNaN, false};
+    }
+    return {european.value, -european.yield_discount * european.yield_tail,
+            european.yield_discount * precise::normal_pdf(european.d_plus) / (put.spot * european.sigma_root_t),
+            false};
 }
 
 // The deterministic path S e^((r - q) t): the best of exercising now, at
@@ -150,7 +151,7 @@ SpotValue collocated_value(const StrikeOnePut& put, const ExerciseBoundary& boun
         premium = premium + weight * (put.r * exponentials[k] * tails[k] -
                                       put.q * put.spot * exponentials[points + k] * tails[points + k]);
     }
-    const SpotValue european = european_spot_value(put);
+    const SpotValue european = european_spot_value(put, with_greeks);
     const double value = european.value + premium;
     if (std::isnan(value)) {
         return {kNaN, kNaN, kNaN, false};
@@ -200,7 +201,7 @@ SpotValue put_value(const StrikeOnePut& put, BoundaryEquation equation, const Di
                 }
                 return value;
             }
-            return european_spot_value(put);
+            return european_spot_value(put, with_greeks);
         case PutRegime::SingleBoundary:
             break;
     }

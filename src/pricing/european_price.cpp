@@ -24,13 +24,16 @@ bool is_priceable(const OptionInputs& o) {
     return finite && o.s > 0.0 && o.k > 0.0 && o.t >= 0.0 && o.sigma >= 0.0;
 }
 
-double european_put_value(const StrikeOnePut& put) {
+EuropeanPut european_put(const StrikeOnePut& put) {
     const double sigma_root_t = put.sigma * std::sqrt(put.t);
     const double log_spot = precise::log(put.spot);
     const double d_plus = (log_spot + ((put.r - put.q) + 0.5 * put.sigma * put.sigma) * put.t) / sigma_root_t;
     const double d_minus = d_plus - sigma_root_t;
-    return precise::exp(-put.r * put.t) * precise::normal_cdf(-d_minus) -
-           put.spot * (precise::exp(-put.q * put.t) * precise::normal_cdf(-d_plus));
+    const double yield_discount = precise::exp(-put.q * put.t);
+    const double yield_tail = precise::normal_cdf(-d_plus);
+    const double value =
+        precise::exp(-put.r * put.t) * precise::normal_cdf(-d_minus) - put.spot * (yield_discount * yield_tail);
+    return {value, d_plus, yield_discount, yield_tail, sigma_root_t};
 }
 
 double european_price(const OptionInputs& option) {
@@ -43,7 +46,7 @@ double european_price(const OptionInputs& option) {
             precise::exp(-put.r * put.t) - put.spot * precise::exp(-put.q * put.t);
         return put.scale * std::max(forward_value, 0.0);
     }
-    return put.scale * european_put_value(put);
+    return put.scale * european_put(put).value;
 }
 
 }  // namespace velarix

@@ -26,8 +26,17 @@ StrikeOnePut strike_one_put(const OptionInputs& option);
 // gets NaN from the functions of this engine.
 bool is_priceable(const OptionInputs& option);
 
-// The European put of strike 1, for t > 0 and sigma > 0.
-double european_put_value(const StrikeOnePut& put);
+// The European put of strike 1, for t > 0 and sigma > 0, with the terms its
+// spot Greeks are made of, so that they need not be computed again.
+struct EuropeanPut {
+    double value;
+    double d_plus;
+    double yield_discount;  // e^(-qT)
+    double yield_tail;      // N(-d+)
+    double sigma_root_t;
+};
+
+EuropeanPut european_put(const StrikeOnePut& put);
 
 // The European price: the discounted intrinsic value of the forward at
 // sigma = 0 or t = 0, NaN for inputs no option can have.

@@ -146,11 +146,6 @@ double exercise_limit(const PutProblem& problem) { return problem.r >= problem.q
 
 double ExerciseBoundary::at_expiry() const { return limit * precise::exp(log_ratio.back()); }
 
-double qd_plus_boundary(const PutProblem& problem, double tau, double guess) {
-    const double limit = exercise_limit(problem);
-    return precise::exp(qd_plus_log_root(problem, tau, precise::log(guess), precise::log(limit)));
-}
-
 ExerciseBoundary solve_exercise_boundary(const PutProblem& p, BoundaryEquation equation,
                                          const Discretisation& grid) {
     const int n = grid.nodes();
@@ -166,9 +161,10 @@ ExerciseBoundary solve_exercise_boundary(const PutProblem& p, BoundaryEquation e
     const bool smooth_pasting = equation == BoundaryEquation::SmoothPasting;
 
     // One allocation for every per-node and per-pair array.
-    std::vector<double> storage(2 * nodes + 12 * pairs);
+    std::vector<double> storage(3 * nodes + 12 * pairs);
     double* log_b = storage.data();           // ln B at the nodes
-    double* h = log_b + nodes;                // (ln(B/X))^2 at the nodes
+    double* next_b = log_b + nodes;           // the next iterate, kept apart until every node has read this one
+    double* h = next_b + nodes;               // (ln(B/X))^2 at the nodes
     double* drift_minus = h + nodes;          // per pair: ((r-q) - sigma^2/2) s
     double* drift_plus = drift_minus + pairs;
     double* sigma_root_s = drift_plus + pairs;
@@ -316,10 +312,10 @@ ExerciseBoundary solve_exercise_boundary(const PutProblem& p, BoundaryEquation e
                 }
             }
             next = std::min(std::max(next, kLowestShare * limit), limit);
-            h[i] = next;  // every node reads the old iterate: the new one waits here
+            next_b[i] = next;
         }
         for (std::size_t i = 1; i < nodes; ++i) {
-            log_b[i] = precise::log(h[i]);
+            log_b[i] = precise::log(next_b[i]);
         }
     }
 

@@ -40,8 +40,4 @@ struct ExerciseBoundary {
 ExerciseBoundary solve_exercise_boundary(const PutProblem& problem, BoundaryEquation equation,
                                          const Discretisation& discretisation);
 
-// The QD+ approximation of B(tau) alone, solved to full precision, from
-// `guess` (the root of a nearby tau, or a value in (0, X)).
-double qd_plus_boundary(const PutProblem& problem, double tau, double guess);
-
 }  // namespace velarix
