@@ -1,4 +1,4 @@
-"""The README's accuracy section for the American price: the 20-row table
+"""The accuracy page of the American price, docs/ACCURACY.md: the 20-row table
 against a Cox-Ross-Rubinstein tree, and the report over a grid of thousands
 of options against a Leisen-Reimer tree and QuantLib.
 
@@ -13,18 +13,18 @@ accuracy_measures.py, accuracy_report.py) keeps its slow reference values in
 benchmarks/accuracy_cache/ and recomputes everything velarix gives.
 
     python benchmarks/accuracy.py                  # print the table
-    python benchmarks/accuracy.py --update-readme  # write the table, the report and docs/accuracy_*.png
+    python benchmarks/accuracy.py --update-docs    # write the table, the report and docs/accuracy_*.png
     python benchmarks/accuracy.py --regenerate     # recompute the cache first (minutes; needs QuantLib)
-    python benchmarks/accuracy.py --check          # fail unless README, cache, figures and module agree
+    python benchmarks/accuracy.py --check          # fail unless the page, cache, figures and module agree
     python benchmarks/accuracy.py --record-unbounded  # with a module built before the perpetual bound: record
                                                       # its prices above the bound on the random sets
 
 `--check` (numpy only, well under a minute) fails when
-  - the README's table differs from the one the tree and am_price give now;
+  - docs/ACCURACY.md's table differs from the one the tree and am_price give now;
   - the cache was computed for other options or step counts, or a seeded
     sample of it (48 grid options, 4 of the Greeks' options) differs from
     the tree recomputed now by more than 1e-8 in price (1e-5 in a Greek);
-  - the README's report differs from the one written from the cache and
+  - docs/ACCURACY.md's report differs from the one written from the cache and
     velarix's values now;
   - a figure's recorded data hash differs from the hash of the data it
     would be drawn from now.
@@ -43,7 +43,7 @@ import accuracy_report
 import velarix
 
 STEPS = 5000
-README = pathlib.Path(__file__).resolve().parent.parent / "README.md"
+PAGE = pathlib.Path(__file__).resolve().parent.parent / "docs" / "ACCURACY.md"
 MARKERS = ("<!-- accuracy table: start -->", "<!-- accuracy table: end -->")
 REPORT_MARKERS = ("<!-- accuracy report: start -->", "<!-- accuracy report: end -->")
 
@@ -133,26 +133,26 @@ def signed(value, digits):
     return text[1:] if float(text) == 0.0 else text
 
 
-def readme_block(readme, markers):
+def page_block(page, markers):
     start, end = (re.escape(marker) for marker in markers)
     pattern = re.compile(f"{start}\n(.*?){end}", re.DOTALL)
-    if not pattern.search(readme):
-        raise SystemExit(f"README.md has no block between {markers[0]} and {markers[1]}")
+    if not pattern.search(page):
+        raise SystemExit(f"docs/{PAGE.name} has no block between {markers[0]} and {markers[1]}")
     return pattern
 
 
-def replaced_block(readme, markers, text):
-    return readme_block(readme, markers).sub(lambda _: f"{markers[0]}\n{text}\n{markers[1]}", readme)
+def replaced_block(page, markers, text):
+    return page_block(page, markers).sub(lambda _: f"{markers[0]}\n{text}\n{markers[1]}", page)
 
 
 def check(table_text, report_text, measures, cache):
-    readme = README.read_text()
+    page = PAGE.read_text()
     problems = []
-    if readme_block(readme, MARKERS).search(readme).group(1) != table_text + "\n":
-        problems.append("README.md's accuracy table differs from the script's")
+    if page_block(page, MARKERS).search(page).group(1) != table_text + "\n":
+        problems.append(f"docs/{PAGE.name}'s accuracy table differs from the script's")
     problems += accuracy_grid.recheck_cache(cache[0], cache[1], cache[2])
-    if readme_block(readme, REPORT_MARKERS).search(readme).group(1) != report_text + "\n":
-        problems.append("README.md's accuracy report differs from the script's")
+    if page_block(page, REPORT_MARKERS).search(page).group(1) != report_text + "\n":
+        problems.append(f"docs/{PAGE.name}'s accuracy report differs from the script's")
     problems += accuracy_report.figure_problems(measures)
     return problems
 
@@ -172,12 +172,12 @@ def record_unbounded():
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     action = parser.add_mutually_exclusive_group()
-    action.add_argument("--update-readme", action="store_true",
-                        help="write the table, the report and its figures from the cache")
+    action.add_argument("--update-docs", action="store_true",
+                        help="write the table, the report and its figures into docs/ from the cache")
     action.add_argument("--regenerate", action="store_true",
-                        help="recompute the cache (tree and QuantLib), then as --update-readme")
+                        help="recompute the cache (tree and QuantLib), then as --update-docs")
     action.add_argument("--check", action="store_true",
-                        help="fail unless README.md, the cache and the figures agree with the script and module")
+                        help="fail unless docs/ACCURACY.md, the cache and the figures agree with the script and module")
     action.add_argument("--record-unbounded", action="store_true",
                         help="record the prices above the perpetual call's value of a module built without the bound")
     arguments = parser.parse_args()
@@ -186,7 +186,7 @@ def main():
         return
     table_text = table()
     print(table_text)
-    if not (arguments.update_readme or arguments.regenerate or arguments.check):
+    if not (arguments.update_docs or arguments.regenerate or arguments.check):
         return
     if arguments.regenerate:
         accuracy_grid.write_cache(*accuracy_grid.measure_references())
@@ -197,12 +197,12 @@ def main():
     if arguments.check:
         problems = check(table_text, report_text, measures, cache)
         if problems:
-            raise SystemExit("\n".join(problems) + "\nrun benchmarks/accuracy.py --update-readme "
+            raise SystemExit("\n".join(problems) + "\nrun benchmarks/accuracy.py --update-docs "
                              "(or --regenerate if the tree or the grid changed)")
         return
     accuracy_report.draw_figures(measures)
-    readme = replaced_block(README.read_text(), MARKERS, table_text)
-    README.write_text(replaced_block(readme, REPORT_MARKERS, report_text))
+    page = replaced_block(PAGE.read_text(), MARKERS, table_text)
+    PAGE.write_text(replaced_block(page, REPORT_MARKERS, report_text))
 
 
 if __name__ == "__main__":

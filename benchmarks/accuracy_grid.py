@@ -260,7 +260,7 @@ def read_cache():
 
 
 def cache_digest():
-    """SHA-256 of the cache's files, for the README to name the cache it was written from."""
+    """SHA-256 of the cache's files, for docs/ACCURACY.md to name the cache it was written from."""
     digest = hashlib.sha256()
     for name in ("meta.json", "grid.csv", "greeks.csv", "line.csv"):
         digest.update((CACHE / name).read_bytes())

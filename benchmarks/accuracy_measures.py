@@ -1,6 +1,6 @@
 """What the American accuracy report measures: velarix's American price and
 Greeks, recomputed on every run, set against the cached reference values of
-accuracy_grid.py, and reduced to the numbers the README prints and the
+accuracy_grid.py, and reduced to the numbers docs/ACCURACY.md prints and the
 arrays its figures draw.
 """
 import numpy as np

@@ -1,8 +1,8 @@
-"""Turns the measures of accuracy_measures.py into the README's American
-accuracy report (Markdown) and its four figures in docs/.
+"""Turns the measures of accuracy_measures.py into the American accuracy
+report of docs/ACCURACY.md (Markdown) and its four figures beside it in docs/.
 
 Each figure is drawn from arrays whose SHA-256 is written into the PNG as its
-"Comment" and into the README beside the image; `accuracy.py --check`
+"Comment" and into the page beside the image; `accuracy.py --check`
 recomputes the arrays and compares, so a figure left behind by a change of
 the data fails the check without redrawing pixels. The hash is taken over
 each array in steps of a thousandth of its largest magnitude, about a pixel
@@ -220,7 +220,7 @@ def figure_problems(m):
     return problems
 
 
-# --- the README's text ------------------------------------------------------
+# --- the page's text --------------------------------------------------------
 
 def number(value, digits=3):
     """A value to `digits` significant digits: thousands separated, or in
@@ -394,7 +394,7 @@ worth something. For puts, `am_price` - tree has median {signed(np.median(put_er
 
 {by_maturity}
 
-![am_price - tree and QuantLib - tree by type and maturity, and the share of the early-exercise excess each captures](docs/accuracy_prices.png)
+![am_price - tree and QuantLib - tree by type and maturity, and the share of the early-exercise excess each captures](accuracy_prices.png)
 <!-- figure data sha256: {hashes["accuracy_prices.png"]} -->
 
 **Below the European price.** `am_price` is below the European price
@@ -416,7 +416,7 @@ the rate is negative, where `am_rho` reaches {number(g["zero_rate_put_rho"])} (t
 
 {worst_below_table(random)}
 
-![Where am_price falls below the European price, over rate and dividend yield](docs/accuracy_below_european.png)
+![Where am_price falls below the European price, over rate and dividend yield](accuracy_below_european.png)
 <!-- figure data sha256: {hashes["accuracy_below_european.png"]} -->
 
 {breakdown_text(m["breakdown"])}
@@ -434,7 +434,7 @@ rises over the day. The tree's one-day theta is never positive (its largest
 is {p["tree_theta_max"]:g}), as it must not be: an American option with a day less to run is
 worth no more.
 
-![Price, delta and gamma of an at-the-money American put across the spot: velarix, the tree and the European](docs/accuracy_atm_put.png)
+![Price, delta and gamma of an at-the-money American put across the spot: velarix, the tree and the European](accuracy_atm_put.png)
 <!-- figure data sha256: {hashes["accuracy_atm_put.png"]} -->
 
 The five Greeks on the {len(g["sample"])} sampled options. Where early exercise is worth
@@ -449,7 +449,7 @@ find larger ones, such as the rho above.
 
 {greeks_table(g)}
 
-![Distribution of the American Greeks' error against the tree](docs/accuracy_greeks.png)
+![Distribution of the American Greeks' error against the tree](accuracy_greeks.png)
 <!-- figure data sha256: {hashes["accuracy_greeks.png"]} -->
 
 **Small volatility and small time.** `am_vega` bumps the volatility by

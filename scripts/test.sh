@@ -9,7 +9,7 @@
 #    tests included) and on the current CPython of Debian unstable (3.14),
 #    in a minimal chroot made here and kept for later runs;
 #  - on 3.12, the wheel's abi3 audit, the stubs against both modules (stubtest),
-#    a typed sample under mypy and pyright, and the README's American accuracy
+#    a typed sample under mypy and pyright, and docs/ACCURACY.md's American accuracy
 #    table and report against their script and cache;
 #  - the C++ suites and the module built with Clang, whose results must equal
 #    the g++ module's bit for bit;
@@ -110,7 +110,7 @@ for version in "${versions[@]}"; do
         "$venv/bin/basedpyright" --outputjson --pythonpath "$venv/bin/python" tests/typing/typed_sample.py \
             > "$build/pyright.json" || true
         "$venv/bin/python" tests/typing/check_pyright.py "$build/pyright.json" tests/typing/typed_sample.py
-        echo "== README accuracy table"
+        echo "== American accuracy table and report (docs/ACCURACY.md)"
         "$venv/bin/python" benchmarks/accuracy.py --check >/dev/null
     fi
 done
