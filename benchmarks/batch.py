@@ -12,7 +12,7 @@ For bs_greeks and am_greeks it prints the seconds to price the book
 and whether the targets are met. The American Python loop and QuantLib are
 timed on a slice of the book and scaled to its size, as the table says.
 
-    python3 -m pip install ".[bench]" && python3 benchmarks/batch.py [--update-readme] [--grain]
+    python3 -m pip install ".[bench]" && python3 benchmarks/batch.py [--update-docs] [--grain]
 
 The machine is shared and has two cores: each figure is the median of
 rounds that interleave all the measurements, so that a slow spell slows
@@ -33,7 +33,7 @@ import velarix_batch
 from run import build_native_parts, machine, quantlib_market
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
-README = ROOT / "README.md"
+PAGE = ROOT / "docs" / "SPEED.md"
 MARKERS = ("<!-- batch benchmark: start -->", "<!-- batch benchmark: end -->")
 BOOK_SIZE = 1_000_000
 # The constants of book_benchmark.cpp's kSteps: column j of option i is
@@ -188,15 +188,15 @@ def grain_table():
     return "\n".join(lines)
 
 
-def update_readme(text):
-    content = README.read_text()
+def update_page(text):
+    content = PAGE.read_text()
     start, end = content.index(MARKERS[0]), content.index(MARKERS[1])
-    README.write_text(content[:start + len(MARKERS[0])] + "\n" + text + "\n" + content[end:])
+    PAGE.write_text(content[:start + len(MARKERS[0])] + "\n" + text + "\n" + content[end:])
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--update-readme", action="store_true", help="write the table into README.md")
+    parser.add_argument("--update-docs", action="store_true", help="write the table into docs/SPEED.md")
     parser.add_argument("--grain", action="store_true", help="time one and two threads around the grain")
     options = parser.parse_args()
     if options.grain:
@@ -204,8 +204,8 @@ def main():
         return
     text = report(measure(build_native_parts()))
     print(text)
-    if options.update_readme:
-        update_readme(text)
+    if options.update_docs:
+        update_page(text)
 
 
 if __name__ == "__main__":

@@ -13,7 +13,7 @@ after their normal distributions went into SIMD lanes (against the module
 built from another revision, main by default, in batches alternating with
 this one), and the heap allocations per call.
 
-    python3 -m pip install ".[bench]" && python3 benchmarks/run.py [--update-readme] [--baseline REV]
+    python3 -m pip install ".[bench]" && python3 benchmarks/run.py [--update-docs] [--baseline REV]
 
 Times are medians over repeated runs after a warm-up; they are this machine's
 and move by a few percent from run to run.
@@ -38,7 +38,7 @@ import velarix
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 BUILD = ROOT / "build" / "bench"
-README = ROOT / "README.md"
+PAGE = ROOT / "docs" / "SPEED.md"
 MARKERS = ("<!-- benchmark tables: start -->", "<!-- benchmark tables: end -->")
 
 S, K, T, R, SIGMA, Q = 100.0, 95.0, 0.75, 0.06, 0.3, 0.04
@@ -388,18 +388,18 @@ def allocation_table(directory):
     return "\n".join(lines), all_as_expected
 
 
-def update_readme(text):
+def update_page(text):
     start, end = (re.escape(marker) for marker in MARKERS)
     pattern = re.compile(f"{start}\n.*?{end}", re.DOTALL)
-    readme = README.read_text()
-    if not pattern.search(readme):
-        raise SystemExit(f"README.md has no block between {MARKERS[0]} and {MARKERS[1]}")
-    README.write_text(pattern.sub(lambda _: f"{MARKERS[0]}\n{text}\n{MARKERS[1]}", readme))
+    page = PAGE.read_text()
+    if not pattern.search(page):
+        raise SystemExit(f"docs/{PAGE.name} has no block between {MARKERS[0]} and {MARKERS[1]}")
+    PAGE.write_text(pattern.sub(lambda _: f"{MARKERS[0]}\n{text}\n{MARKERS[1]}", page))
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--update-readme", action="store_true", help="write the tables into README.md")
+    parser.add_argument("--update-docs", action="store_true", help="write the tables into docs/SPEED.md")
     parser.add_argument("--baseline", default="main",
                         help="the revision to time the American core against (default: main)")
     arguments = parser.parse_args()
@@ -419,12 +419,12 @@ def main():
     sections = [
         f"Machine: {machine()}.",
         f"Inputs: s={S:g}, k={K:g}, t={T:g}, r={R:g}, sigma={SIGMA:g}, q={Q:g}, positional arguments.",
-        "### Each function against its floor and its core\n\n" + binding,
-        "### Peers on the same inputs\n\n" + peer_table(python_times),
-        "### Shared terms in the American core\n\n" + shared,
-        "### The American core with its normal distributions in SIMD lanes\n\n" + lanes,
-        "### Heap allocations\n\n" + allocations,
-        "### Targets\n\n" + "\n".join([
+        "## Each function against its floor and its core\n\n" + binding,
+        "## Peers on the same inputs\n\n" + peer_table(python_times),
+        "## Shared terms in the American core\n\n" + shared,
+        "## The American core with its normal distributions in SIMD lanes\n\n" + lanes,
+        "## Heap allocations\n\n" + allocations,
+        "## Targets\n\n" + "\n".join([
             f"- binding cost of every `bs_*` function at most {BINDING_TARGET_NS:g} ns: "
             f"worst {worst_binding:.1f} ns, of which {worst_reading:.1f} ns reading the arguments; "
             f"{'met' if worst_binding <= BINDING_TARGET_NS else 'not met'}",
@@ -437,8 +437,8 @@ def main():
     ]
     text = "\n\n".join(sections)
     print(text)
-    if arguments.update_readme:
-        update_readme(text)
+    if arguments.update_docs:
+        update_page(text)
 
 
 if __name__ == "__main__":
