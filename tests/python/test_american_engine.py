@@ -42,6 +42,13 @@ def test_american_values_lie_between_their_bounds_and_the_settings_agree():
     assert np.any(american[finite] != accurate[finite])  # two settings, not one
 
 
+def test_greeks_land_in_their_fields():
+    # A put whose Greeks are published to many digits (per year / per unit).
+    greeks = vb.american_greeks(100, 100, 1, 0.05, 0.25, 0.03, "put", accuracy="accurate")
+    expected = (-0.4243323546, 0.0163936586, -3.83021853 / 365, 38.1835152, -38.3827544 / 100)
+    assert np.allclose(greeks, expected, rtol=1e-4, atol=0)
+
+
 def test_the_exercise_boundary_is_where_exercise_begins():
     k, t, r, sigma = 100.0, 1.0, 0.06, 0.3
     put = vb.exercise_boundary(k, t, r, sigma, 0.0, "put")
