@@ -210,11 +210,12 @@ VELARIX_KERNEL V normal_tail(V a) {
     Int<V> row = (bits(a) >> kRowShift) - ((bits(kTailFirstBinadeStart) >> kRowShift) - 1);
     row = select(row < Int<V>(0), Int<V>(0), row);
     Int<V> index = row << 4;
-    const double* table = &kTailTable[0][0];
-    V d = a - gather(table, index);
-    V q = gather(table + 1 + kTailDegree, index);
+    V entries[2 + kTailDegree];  // the row's centre, then its coefficients
+    gather_row(&kTailTable[0][0], index, entries);
+    V d = a - entries[0];
+    V q = entries[1 + kTailDegree];
     for (int k = kTailDegree; k-- > 0;) {
-        q = q * d + gather(table + 1 + k, index);
+        q = q * d + entries[1 + k];
     }
     return exp_of_minus_half_square(a) * q;
 }

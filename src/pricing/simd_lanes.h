@@ -47,6 +47,13 @@ VELARIX_ALWAYS_INLINE double from_bits(std::int64_t b) { return std::bit_cast<do
 VELARIX_ALWAYS_INLINE double select(bool mask, double a, double b) { return mask ? a : b; }
 VELARIX_ALWAYS_INLINE std::int64_t select(bool mask, std::int64_t a, std::int64_t b) { return mask ? a : b; }
 VELARIX_ALWAYS_INLINE double gather(const double* table, std::int64_t index) { return table[index]; }
+// row[e] = table[index + e] for e < Count: the entries of one table row.
+template <int Count>
+VELARIX_ALWAYS_INLINE void gather_row(const double* table, std::int64_t index, double (&row)[Count]) {
+    for (int e = 0; e < Count; ++e) {
+        row[e] = table[index + e];
+    }
+}
 
 #if defined(VELARIX_PRECISE_LANES)
 
@@ -119,6 +126,49 @@ VELARIX_ALWAYS_INLINE Lanes gather(const double* table, LaneIntegers index) {
         lanes[lane] = table[index.v[lane]];
     }
     return lanes;
+}
+
+// The 8 x 8 block `rows` transposed: columns[e] holds entry e of every row.
+// Three rounds of two-vector shuffles, which move values without
+// changing them.
+VELARIX_ALWAYS_INLINE void transpose(const LaneVector (&rows)[8], LaneVector (&columns)[8]) {
+    LaneVector pairs[8];  // rows 2i and 2i + 1 interleaved: even entries, then odd
+    for (int i = 0; i < 4; ++i) {
+        pairs[2 * i] = __builtin_shufflevector(rows[2 * i], rows[2 * i + 1], 0, 8, 2, 10, 4, 12, 6, 14);
+        pairs[2 * i + 1] = __builtin_shufflevector(rows[2 * i], rows[2 * i + 1], 1, 9, 3, 11, 5, 13, 7, 15);
+    }
+    LaneVector quads[8];  // four rows' entries e and e + 4, for e = 0, 1, 2, 3
+    for (int half = 0; half < 2; ++half) {
+        const LaneVector* p = pairs + 4 * half;
+        LaneVector* q = quads + 4 * half;
+        q[0] = __builtin_shufflevector(p[0], p[2], 0, 1, 8, 9, 4, 5, 12, 13);
+        q[1] = __builtin_shufflevector(p[1], p[3], 0, 1, 8, 9, 4, 5, 12, 13);
+        q[2] = __builtin_shufflevector(p[0], p[2], 2, 3, 10, 11, 6, 7, 14, 15);
+        q[3] = __builtin_shufflevector(p[1], p[3], 2, 3, 10, 11, 6, 7, 14, 15);
+    }
+    for (int e = 0; e < 4; ++e) {
+        columns[e] = __builtin_shufflevector(quads[e], quads[4 + e], 0, 1, 2, 3, 8, 9, 10, 11);
+        columns[4 + e] = __builtin_shufflevector(quads[e], quads[4 + e], 4, 5, 6, 7, 12, 13, 14, 15);
+    }
+}
+
+// row[e] = table[index + e] in each lane, for e < Count <= 16: each lane's
+// row read whole, eight entries at a time, then transposed, in place of
+// Count gathers of eight loads each.
+template <int Count>
+VELARIX_ALWAYS_INLINE void gather_row(const double* table, LaneIntegers index, Lanes (&row)[Count]) {
+    static_assert(Count <= 16);
+    for (int block = 0; block * 8 < Count; ++block) {
+        LaneVector rows[8];
+        LaneVector columns[8];
+        for (int lane = 0; lane < Lanes::kCount; ++lane) {
+            __builtin_memcpy(&rows[lane], table + index.v[lane] + 8 * block, sizeof rows[lane]);
+        }
+        transpose(rows, columns);
+        for (int e = 0; e < 8 && 8 * block + e < Count; ++e) {
+            row[8 * block + e] = columns[e];
+        }
+    }
 }
 
 VELARIX_ALWAYS_INLINE Lanes load_lanes(const double* x) {
