@@ -119,16 +119,17 @@ SpotValue collocated_value(const StrikeOnePut& put, const ExerciseBoundary& boun
     const double mu_plus = (put.r - put.q) + 0.5 * variance;
     const double log_spot_over_limit = precise::log(put.spot) - precise::log(boundary.limit);
 
-    std::vector<double> storage(nodes + 9 * points);
+    std::vector<double> storage(nodes + 12 * points);
     double* h = storage.data();
     double* exponents = h + nodes;            // -r s, -q s, -sqrt(H(u)) per point
     double* exponentials = exponents + 3 * points;
     double* tails = exponentials + 3 * points;  // N(-d-), N(-d+)
     double* d_plus = tails + 2 * points;
+    double* tail_arguments = d_plus + points;  // -d-, -d+
+    double* densities = tail_arguments + 2 * points;  // n(d+), for the Greeks
     for (std::size_t i = 0; i < nodes; ++i) {
         h[i] = boundary.log_ratio[i] * boundary.log_ratio[i];
     }
-    std::vector<double> tail_arguments(2 * points);
     for (std::size_t k = 0; k < points; ++k) {
         const double root_s = root_t * (0.5 * grid.premium.one_plus_y[k]);
         const double s = root_s * root_s;
@@ -148,7 +149,7 @@ SpotValue collocated_value(const StrikeOnePut& put, const ExerciseBoundary& boun
         exponents[2 * points + k] = -root_h;
     }
     precise::exp_batch(exponents, exponentials, with_greeks ? 3 * points : 2 * points);
-    precise::normal_cdf_batch(tail_arguments.data(), tails, 2 * points);
+    precise::normal_cdf_batch(tail_arguments, tails, 2 * points);
     double premium = 0.0;
     for (std::size_t k = 0; k < points; ++k) {
         const double weight = grid.premium.weight[k] * (put.t * (0.5 * grid.premium.one_plus_y[k]));
@@ -169,8 +170,7 @@ SpotValue collocated_value(const StrikeOnePut& put, const ExerciseBoundary& boun
     // The premium's delta and gamma in z = sqrt(s):
     //   -int e^(-q z^2) [2 z q N(-d+) + 2 (r - q B) n(d+) / (sigma B)] dz,
     //    int e^(-q z^2) n(d+)/(S sigma) [2 q + 2 (r - q B) d+ / (sigma B z)] dz.
-    std::vector<double> densities(points);
-    precise::normal_pdf_batch(d_plus, densities.data(), points);
+    precise::normal_pdf_batch(d_plus, densities, points);
     double premium_delta = 0.0;
     double premium_gamma = 0.0;
     for (std::size_t k = 0; k < points; ++k) {

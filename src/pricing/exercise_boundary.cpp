@@ -24,6 +24,7 @@ constexpr double kLowestShare = 1e-12;
 // tolerance would make prices step as the inputs move by tiny amounts, which
 // differences for vega and rho and the implied volatility would see.
 constexpr double kRootWidth = 1e-15;
+constexpr double kNewtonFinish = 1e-9;
 constexpr int kRootSteps = 200;
 
 // What F of QD+ needs of one node's time.
@@ -95,7 +96,8 @@ QdPlusValue qd_plus_function(const PutProblem& p, const QdPlusNode& node, double
 
 // The root of F in ln B by Newton's method from `log_guess`, kept inside the
 // bracket that the signs seen so far establish, bisecting where a step would
-// leave it; ends when a step no longer moves ln B by more than kRootWidth.
+// leave it; ends when a step no longer moves ln B by more than kRootWidth,
+// or when a Newton step inside the bracket was so small that the next could not.
 double qd_plus_log_root(const PutProblem& p, double tau, double log_guess, double log_limit) {
     const QdPlusNode node = qd_plus_node(p, tau);
     double low = -std::numeric_limits<double>::infinity();  // F < 0 seen here
@@ -117,12 +119,33 @@ double qd_plus_log_root(const PutProblem& p, double tau, double log_guess, doubl
         if (!(next > low && next < high)) {
             next = std::isinf(low) ? high - 2.0 * std::max(high - x, 0.5) : 0.5 * (low + high);
         }
-        if (std::fabs(next - x) <= kRootWidth * std::max(1.0, std::fabs(x))) {
+        // Newton's error squares with each step: after a step below
+        // kNewtonFinish the next would move ln B by less than its rounding.
+        const double moved = std::fabs(next - x);
+        const double scale = std::max(1.0, std::fabs(x));
+        if (moved <= kRootWidth * scale || (moved <= kNewtonFinish * scale && next > low && next < high)) {
             return next;
         }
         x = next;
     }
     return x;
+}
+
+// ln(X/B(tau)) at short times to leading order: with k1 = 2 sigma^2,
+// sqrt(-k1 tau ln(k2 tau)), k2 = 4 sqrt(pi) r, where r = q;
+// sqrt(-k1 tau ln(k3 tau) / 2), k3 = 8 pi ((r - q)/sigma)^2, where r > q;
+// 0.451723 sqrt(2) sigma sqrt(tau) where r < q. Only a starting guess.
+double short_time_depth(const PutProblem& p, double tau) {
+    constexpr double kPi = 3.141592653589793;
+    const double k1 = 2.0 * p.sigma * p.sigma;
+    if (p.r < p.q) {
+        return 0.451723 * 1.4142135623730951 * p.sigma * std::sqrt(tau);
+    }
+    if (p.r == p.q) {
+        return std::sqrt(std::max(-k1 * tau * precise::log(4.0 * std::sqrt(kPi) * p.r * tau), 0.0));
+    }
+    const double drift = (p.r - p.q) / p.sigma;
+    return std::sqrt(std::max(-0.5 * k1 * tau * precise::log(8.0 * kPi * drift * drift * tau), 0.0));
 }
 
 // Everything of a node's integrals that stays fixed across iterations.
@@ -161,19 +184,21 @@ ExerciseBoundary solve_exercise_boundary(const PutProblem& p, BoundaryEquation e
     const bool smooth_pasting = equation == BoundaryEquation::SmoothPasting;
 
     // One allocation for every per-node and per-pair array.
-    std::vector<double> storage(3 * nodes + 12 * pairs);
+    std::vector<double> storage(11 * nodes + 12 * pairs);
     double* log_b = storage.data();           // ln B at the nodes
     double* next_b = log_b + nodes;           // the next iterate, kept apart until every node has read this one
     double* h = next_b + nodes;               // (ln(B/X))^2 at the nodes
     double* drift_minus = h + nodes;          // per pair: ((r-q) - sigma^2/2) s
     double* drift_plus = drift_minus + pairs;
-    double* sigma_root_s = drift_plus + pairs;
-    double* rate_weight = sigma_root_s + pairs;   // quadrature weight times e^(r u) (and 1 + y for value matching)
+    double* inverse_sigma_root_s = drift_plus + pairs;
+    double* rate_weight = inverse_sigma_root_s + pairs;   // quadrature weight times e^(r u) (and 1 + y for value matching)
     double* yield_weight = rate_weight + pairs;   // the same with e^(q u)
     double* yield_weight_plain = yield_weight + pairs;  // smooth pasting: weight times e^(q u) alone
     double* arguments = yield_weight_plain + pairs;     // d-, then d+, for every pair
     double* cdf = arguments + 2 * pairs;
     double* pdf = cdf + 2 * pairs;
+    double* node_arguments = pdf + 2 * pairs;          // d- and d+ at the nodes
+    double* node_values = node_arguments + 4 * nodes;  // N(d-), N(d+), n(d-), n(d+) there
 
     std::vector<NodeTerms> terms(nodes);
     for (std::size_t i = 1; i < nodes; ++i) {
@@ -194,7 +219,7 @@ ExerciseBoundary solve_exercise_boundary(const PutProblem& p, BoundaryEquation e
             const double u = tau * (grid.inner.one_minus_y[k] * (2.0 + one_plus_y)) * 0.25;
             drift_minus[pair] = mu_minus * s;
             drift_plus[pair] = mu_plus * s;
-            sigma_root_s[pair] = p.sigma * root_s;
+            inverse_sigma_root_s[pair] = 1.0 / (p.sigma * root_s);
             arguments[pair] = p.r * u;
             arguments[pairs + pair] = p.q * u;
         }
@@ -214,18 +239,20 @@ ExerciseBoundary solve_exercise_boundary(const PutProblem& p, BoundaryEquation e
         }
     }
 
-    // The QD+ start, node by node from short times to long, each root
-    // starting from the previous one.
+    // The QD+ start, node by node from short times to long: the first root
+    // from the boundary's short-time behaviour, each later one from the line
+    // through the two before it in sqrt(tau), along which ln B is nearly
+    // straight. Better guesses only save Newton steps: the roots are the same.
     log_b[0] = log_limit;
-    double guess = log_limit - terms[1].sigma_root_tau;
+    double guess = log_limit - short_time_depth(p, 2.0 * terms[1].half_tau);
     for (std::size_t i = 1; i < nodes; ++i) {
-        const double tau = 2.0 * terms[i].half_tau;
-        log_b[i] = qd_plus_log_root(p, tau, guess, log_limit);
-        guess = log_b[i];
+        log_b[i] = qd_plus_log_root(p, 2.0 * terms[i].half_tau, guess, log_limit);
+        if (i + 1 < nodes) {
+            const double* x = grid.node_root_time.data();
+            guess = log_b[i] + (log_b[i] - log_b[i - 1]) * (x[i + 1] - x[i]) / (x[i] - x[i - 1]);
+        }
     }
 
-    std::vector<double> node_arguments(4 * nodes);
-    std::vector<double> node_values(4 * nodes);
     for (int iteration = 0; iteration < grid.settings().iterations; ++iteration) {
         h[0] = 0.0;
         for (std::size_t i = 1; i < nodes; ++i) {
@@ -241,16 +268,18 @@ ExerciseBoundary solve_exercise_boundary(const PutProblem& p, BoundaryEquation e
             }
             // ln(B(tau_i)/B(u)) = ln(B_i/X) + sqrt(H(u)).
             const double log_ratio = (log_b[i] - log_limit) + std::sqrt(std::max(interpolated, 0.0));
-            arguments[pair] = (log_ratio + drift_minus[pair]) / sigma_root_s[pair];
-            arguments[pairs + pair] = (log_ratio + drift_plus[pair]) / sigma_root_s[pair];
+            arguments[pair] = (log_ratio + drift_minus[pair]) * inverse_sigma_root_s[pair];
+            arguments[pairs + pair] = (log_ratio + drift_plus[pair]) * inverse_sigma_root_s[pair];
         }
         for (std::size_t i = 1; i < nodes; ++i) {
             node_arguments[i] = (log_b[i] + terms[i].drift_minus) / terms[i].sigma_root_tau;
             node_arguments[nodes + i] = (log_b[i] + terms[i].drift_plus) / terms[i].sigma_root_tau;
         }
         const bool newton_step = iteration == 0;
-        precise::normal_cdf_batch(node_arguments.data(), node_values.data(), 2 * nodes);
-        precise::normal_pdf_batch(node_arguments.data(), node_values.data() + 2 * nodes, 2 * nodes);
+        precise::normal_cdf_batch(node_arguments, node_values, 2 * nodes);
+        if (newton_step || smooth_pasting) {  // the densities at the nodes enter only there
+            precise::normal_pdf_batch(node_arguments, node_values + 2 * nodes, 2 * nodes);
+        }
         if (smooth_pasting) {
             precise::normal_cdf_batch(arguments + pairs, cdf + pairs, pairs);
             precise::normal_pdf_batch(arguments, pdf, 2 * pairs);
@@ -288,12 +317,12 @@ ExerciseBoundary solve_exercise_boundary(const PutProblem& p, BoundaryEquation e
                 numerator = cdf_minus0 + p.r * (node.half_tau * rate_sum);
                 denominator = cdf_plus0 + p.q * (node.half_tau * yield_sum);
             }
-            const double b = precise::exp(log_b[i]);
             const double f = node.carry_discount * numerator / denominator;
             double next = f;
             if (newton_step) {
                 // One Jacobi-Newton step: the derivative of f in B(tau_i)
                 // through the terms outside the integrals only.
+                const double b = precise::exp(log_b[i]);
                 double numerator_slope;
                 double denominator_slope;
                 if (smooth_pasting) {
