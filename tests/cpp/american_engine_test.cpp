@@ -163,6 +163,29 @@ TEST(AmericanEngine, GreeksAgreeWithDifferencesOfItsPrices) {
     }
 }
 
+TEST(AmericanEngine, PricesAreSmoothInVolatility) {
+    // Vega and rho are differences over steps of 1e-7: second differences of
+    // the price over such steps must show curvature, not noise (a QD+ start
+    // solved loosely, or an iteration count that depends on the data, would
+    // make them jump and change sign).
+    for (const OptionInputs& o : {option(OptionType::Put, 100, 100, 0.05, 0.02, 0.25, 1),
+                                  option(OptionType::Call, 110, 100, 0.03, 0.07, 0.4, 2)}) {
+        std::array<double, 12> second{};
+        for (std::size_t i = 0; i < second.size(); ++i) {
+            double values[3];
+            for (int j = 0; j < 3; ++j) {
+                OptionInputs moved = o;
+                moved.sigma = o.sigma + (static_cast<double>(i) * 3.0 + j) * 1e-6;
+                values[j] = american_price(moved, AmericanAccuracy::Fast);
+            }
+            second[i] = values[0] - 2.0 * values[1] + values[2];
+        }
+        for (const double d : second) {
+            EXPECT_NEAR(d, second[0], 0.2 * std::fabs(second[0]));
+        }
+    }
+}
+
 TEST(AmericanEngine, BoundsAndSymmetry) {
     for (const double s : {40.0, 80.0, 95.0, 100.0, 105.0, 130.0, 250.0}) {
         for (const double q : {0.0, 0.03, 0.09}) {
