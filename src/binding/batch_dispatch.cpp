@@ -1,5 +1,7 @@
-// Dispatch of one velarix_batch call. With the interpreter lock held: bind
-// the arguments as velarix does (plus the keyword-only threads), read the
+// Dispatch of one velarix_batch call, for every function of the module,
+// each described by its BatchSignature. With the interpreter lock held: bind
+// the arguments as velarix does (plus the keyword-only threads, and the
+// engine functions' accuracy), read the
 // inputs into strided columns, broadcast them, allocate the outputs. Then,
 // with the lock released, split the flat range of the broadcast shape into
 // contiguous chunks, one per thread, each walked in C order by an odometer

@@ -126,8 +126,8 @@ constexpr const char* kCommonArguments =
 
 constexpr const char* kEngineArguments =
     "    accuracy: Keyword only: 'fast' (the default; about 2e-5 RMS error on a\n"
-    "        standard grid of puts, a few microseconds per option) or\n"
-    "        'accurate' (about 3e-7, ten times the cost)\n"
+    "        standard grid of puts, about 5 microseconds per option) or\n"
+    "        'accurate' (about 3e-7, seven times the cost)\n"
     "    threads: Keyword only: the threads to compute on (default: the CPUs\n"
     "        this process may use; 1 computes on the calling thread only)\n";
 
