@@ -1,8 +1,8 @@
 // Dispatch of one velarix_batch call, for every function of the module,
 // each described by its BatchSignature. With the interpreter lock held: bind
 // the arguments as velarix does (plus the keyword-only threads, and the
-// engine functions' accuracy), read the
-// inputs into strided columns, broadcast them, allocate the outputs. Then,
+// engine functions' accuracy), read the inputs into strided columns,
+// broadcast them, allocate the outputs. Then,
 // with the lock released, split the flat range of the broadcast shape into
 // contiguous chunks, one per thread, each walked in C order by an odometer
 // over the inputs' own strides; nothing there touches Python or allocates
