@@ -250,6 +250,17 @@ TEST_P(AmericanPaths, RandomOptionsInEveryRegime) {
     }
 }
 
+// Options whose bumped volatility or rate changes beta while the spot stays:
+// their Greeks need S^beta of the bumped beta, not the unbumped one's. (Found
+// when the breakdown cases that used to show it began to give the European
+// value.)
+TEST_P(AmericanPaths, BumpedBetaWithTheSameSpot) {
+    expect_term_by_term_bits(168.59569057958646, 80.300619810979612, 4.0813936910937949, 0.12038780345899415,
+                             0.10887960734725742, 0.0028433598741721584, true);
+    expect_term_by_term_bits(52.12393900807178, 152.4004979374771, 4.7979355537488226, -0.0089950794115552807,
+                             0.12760961159102024, 0.11840365093015595, true);
+}
+
 TEST_P(AmericanPaths, HostileOptions) {
     const double hostile[] = {0.0,  -0.0,  5e-324, 1e-300, -1.0, 1e-12, 1e300, kInf, -kInf,
                               from_bits(0x7ff8000000000000ull), from_bits(0xfff8000000000123ull)};
