@@ -13,6 +13,9 @@ against the targets it was built for.
   array; QuantLib one option per call from Python.
 - american_greeks: its cost against american_price's, and each Greek
   against central differences of the fine reference on a sample.
+- Five sets off the grid (calls on dividend payers, short and long
+  maturities, low and high volatilities): worst errors of both settings and
+  of QuantLib's QdFp engine against the fine settings.
 - Two threads against one on a book of 100,000 options.
 
     python3 -m pip install ".[bench]" && python3 benchmarks/american.py
@@ -62,34 +65,69 @@ def median_seconds(function, rounds=ROUNDS):
     return statistics.median(times)
 
 
-def quantlib_engines(book, days):
+def quantlib_engines(book, days, calls, names=None):
     """Per option: QuantLib's values from its QdFp (fast, accurate) and
-    Bjerksund-Stensland engines, and each engine's seconds per option."""
+    Bjerksund-Stensland engines (or those of `names`), and each engine's
+    seconds per option. The book's strike is 100; its times are whole days."""
     market = quantlib_market(100.0, 0.05, 0.0, 0.2)
     if market is None:
         return {}
     ql, today, (spot, rate, dividend, volatility), process = market
-    engines = {"QuantLib QdFp fast": ql.QdFpAmericanEngine(process, ql.QdFpAmericanEngine.fastScheme()),
-               "QuantLib QdFp accurate": ql.QdFpAmericanEngine(process, ql.QdFpAmericanEngine.accurateScheme()),
-               "QuantLib Bjerksund-Stensland": ql.BjerksundStenslandApproximationEngine(process)}
-    options = {d: ql.VanillaOption(ql.PlainVanillaPayoff(ql.Option.Put, 100.0), ql.AmericanExercise(today, today + d))
-               for d in DAYS}
+    engines = {"QuantLib QdFp fast": lambda: ql.QdFpAmericanEngine(process, ql.QdFpAmericanEngine.fastScheme()),
+               "QuantLib QdFp accurate":
+                   lambda: ql.QdFpAmericanEngine(process, ql.QdFpAmericanEngine.accurateScheme()),
+               "QuantLib Bjerksund-Stensland": lambda: ql.BjerksundStenslandApproximationEngine(process)}
+    kinds = {True: ql.Option.Call, False: ql.Option.Put}
+    options = {(c, d): ql.VanillaOption(ql.PlainVanillaPayoff(kinds[c], 100.0), ql.AmericanExercise(today, today + d))
+               for c, d in set(zip(calls.tolist(), days.tolist()))}
     results = {}
-    for name, engine in engines.items():
+    for name in names or engines:
+        engine = engines[name]()
         for option in options.values():
             option.setPricingEngine(engine)
         values = np.empty(len(days))
 
         def price_all():
-            for i, d in enumerate(days):
+            for i, (c, d) in enumerate(zip(calls.tolist(), days.tolist())):
                 spot.setValue(book["s"][i])
                 rate.setValue(book["r"][i])
                 dividend.setValue(book["q"][i])
                 volatility.setValue(book["sigma"][i])
-                values[i] = options[d].NPV()
-        seconds = median_seconds(price_all, rounds=1 if "accurate" in name else 3)
+                values[i] = options[c, d].NPV()
+        seconds = median_seconds(price_all, rounds=1 if "accurate" in name or names else 3)
         results[name] = (values.copy(), seconds / len(days))
     return results
+
+
+# Sets of 200 random options off the grid, each stressing one regime: name,
+# days, and the ranges of spot, r, q and sigma; calls where the name says.
+REGIMES = (("calls on dividend payers", (30, 730), (60, 160), (0.0, 0.1), (0.02, 0.12), (0.1, 0.6)),
+           ("short maturities, puts", (1, 14), (80, 120), (0.0, 0.1), (0.0, 0.1), (0.1, 0.6)),
+           ("long maturities, puts", (1095, 3650), (50, 200), (0.01, 0.1), (0.0, 0.08), (0.1, 0.5)),
+           ("low volatilities, puts", (30, 730), (80, 120), (0.01, 0.1), (0.0, 0.1), (0.02, 0.08)),
+           ("high volatilities, puts", (30, 730), (50, 200), (0.01, 0.1), (0.0, 0.1), (0.8, 1.5)))
+
+
+def regimes(rng):
+    """The engine on each regime set against its fine settings, beside
+    QuantLib's QdFp engine (whose accurate scheme agrees with the reference
+    to within its own error, another method's check of it)."""
+    print(f"\n{'regime (200 options; worst absolute errors)':44} {'fast':>10} {'accurate':>10}"
+          f" {'QL fast':>10} {'QL accurate':>12}")
+    for name, day_range, spots, rates, yields, vols in REGIMES:
+        calls = np.full(200, name.startswith("calls"))
+        days = rng.integers(day_range[0], day_range[1] + 1, 200)
+        book = dict(s=rng.uniform(*spots, 200), k=100.0, t=days / 365.0, r=rng.uniform(*rates, 200),
+                    sigma=rng.uniform(*vols, 200), q=rng.uniform(*yields, 200))
+        types = np.where(calls, "call", "put")
+        exact = reference(book, ~calls)[:, 0]
+        row = []
+        for accuracy in ("fast", "accurate"):
+            row.append(np.max(np.abs(vb.american_price(**book, option_type=types, accuracy=accuracy) - exact)))
+        peers = quantlib_engines(book, days, calls, names=("QuantLib QdFp fast", "QuantLib QdFp accurate"))
+        row += [np.max(np.abs(peers[n][0] - exact)) if peers else float("nan")
+                for n in ("QuantLib QdFp fast", "QuantLib QdFp accurate")]
+        print(f"{name:44} {row[0]:10.1e} {row[1]:10.1e} {row[2]:10.1e} {row[3]:12.1e}")
 
 
 def main():
@@ -104,7 +142,7 @@ def main():
         values = vb.american_price(**book, option_type="put", accuracy=accuracy, threads=1)
         seconds = median_seconds(lambda: vb.american_price(**book, option_type="put", accuracy=accuracy, threads=1))
         rows[f"velarix_batch.american_price, {accuracy}"] = (values, seconds / len(days))
-    rows.update(quantlib_engines(book, days))
+    rows.update(quantlib_engines(book, days, ~puts))
     am = np.array([velarix.am_price(*(book[n][i] if np.ndim(book[n]) else book[n] for n in ("s", "k", "t", "r", "sigma", "q")),
                                     "put") for i in range(len(days))])
     rows["velarix.am_price (Bjerksund-Stensland as specified)"] = (am, float("nan"))
@@ -138,6 +176,8 @@ def main():
         relative = np.max(error / np.maximum(np.abs(truth), floor))
         worst_relative = max(worst_relative, relative)
         print(f"  {field:6} worst {relative:.2e} of the Greek (floor {floor:.1e})")
+
+    regimes(rng)
 
     # Threads on a book of 100,000 options.
     size = 100_000

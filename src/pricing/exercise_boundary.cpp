@@ -246,7 +246,11 @@ ExerciseBoundary solve_exercise_boundary(const PutProblem& p, BoundaryEquation e
     log_b[0] = log_limit;
     double guess = log_limit - short_time_depth(p, 2.0 * terms[1].half_tau);
     for (std::size_t i = 1; i < nodes; ++i) {
-        log_b[i] = qd_plus_log_root(p, 2.0 * terms[i].half_tau, guess, log_limit);
+        // Within a few millionths of a year of expiry QD+'s equation divides
+        // a vanishing time value by itself and has no computable root; there
+        // the guess, from the boundary's short-time behaviour, is the start.
+        const double root = qd_plus_log_root(p, 2.0 * terms[i].half_tau, guess, log_limit);
+        log_b[i] = std::isnan(root) ? std::min(guess, log_limit) : root;
         if (i + 1 < nodes) {
             const double* x = grid.node_root_time.data();
             guess = log_b[i] + (log_b[i] - log_b[i - 1]) * (x[i + 1] - x[i]) / (x[i] - x[i - 1]);

@@ -248,6 +248,11 @@ TEST(AmericanEngine, RegimesAndLimits) {
         EXPECT_SAME_DOUBLE(nan, american_price(o, AmericanAccuracy::Fast));
         EXPECT_SAME_DOUBLE(nan, american_greeks(o, AmericanAccuracy::Fast).vega);
     }
+    // A day to expiry, r far below q: the fine settings' first node lies
+    // 1.6e-8 years from expiry, where QD+ has no computable root.
+    const OptionInputs a_day = option(OptionType::Put, 83.67667538659468, 100, 0.00013874182227255894,
+                                      0.09682061150874273, 0.24477559796423096, 1.0 / 365.0);
+    EXPECT_NEAR(american_price(a_day, high()), american_price(a_day, AmericanAccuracy::Accurate), 1e-9);
     // Extreme but valid inputs end with a number or NaN, in bounded time.
     for (const OptionInputs& o : {option(OptionType::Put, 100, 100, 0.05, 0, 1e-7, 1e-9),
                                   option(OptionType::Put, 1e-300, 100, 0.05, 0, 0.2, 1),
