@@ -36,7 +36,7 @@ constexpr double kDeterministicSpread = 1e-4;
 // limits a forward difference. Measured against central differences of the
 // engine at fine settings (benchmarks/american.py): steps of 1e-5 erred by
 // up to 0.4% of rho near the boundary of a put with r < q, these by 3e-5;
-// the prices' rounding adds about 1e-15 of the price over the step.
+// the prices' rounding adds about 1e-15 of the price, divided by the step.
 constexpr double kVolatilityStep = 1e-7;  // relative to sigma
 constexpr double kRateStep = 1e-7;        // absolute
 
