@@ -19,11 +19,13 @@ namespace velarix {
 // function with its Gaussian factor taken out, which never underflows.
 double scaled_normal_cdf(double z);
 
-// b(x, s) for x <= 0 and s > 0.
-double normalized_black(double x, double s);
-
-// b'(s) = db/ds = exp(-(x^2/s^2 + s^2/4)/2) / sqrt(2 pi).
-double normalized_black_vega(double x, double s);
+// b(x, s) for x <= 0 and s > 0, and its derivative in s,
+// b'(s) = exp(-(x^2/s^2 + s^2/4)/2) / sqrt(2 pi), which shares its exponential.
+struct NormalizedCall {
+    double value;
+    double vega;
+};
+NormalizedCall normalized_black(double x, double s);
 
 // A logarithm and the ratio of b' to its argument: the terms the iterations
 // at the two ends of the price range need, taken where the values themselves

@@ -39,8 +39,8 @@ TEST(NormalizedBlack, MatchesHighPrecisionValues) {
         // The relative condition of b in s is about h^2 = (x/s)^2: b is
         // computed at an s a few ulps away.
         const double h = x / s;
-        EXPECT_NEAR(normalized_black(x, s), value, 8 * kEpsilon * (1 + h * h) * value) << x << " " << s;
-        EXPECT_NEAR(normalized_black_vega(x, s), vega, 8 * kEpsilon * (1 + x * x + s * s) * vega) << x << " " << s;
+        EXPECT_NEAR(normalized_black(x, s).value, value, 8 * kEpsilon * (1 + h * h) * value) << x << " " << s;
+        EXPECT_NEAR(normalized_black(x, s).vega, vega, 8 * kEpsilon * (1 + x * x + s * s) * vega) << x << " " << s;
         const LogTerms lower = log_normalized_black(x, s);
         EXPECT_NEAR(lower.log, std::log(value), 8 * kEpsilon * (1 + h * h)) << x << " " << s;
         EXPECT_NEAR(lower.vega_ratio, vega / value, 1e-13 * vega / value) << x << " " << s;
@@ -76,9 +76,9 @@ TEST(NormalizedBlack, AgreesAcrossTheBordersOfItsRegions) {
         const double below = s * (1 - 1e-12);
         const double above = s * (1 + 1e-12);
         const double h = x / s;
-        const double change = normalized_black(x, above) - normalized_black(x, below);
-        EXPECT_NEAR(change, normalized_black_vega(x, s) * (above - below),
-                    16 * kEpsilon * (1 + h * h) * normalized_black(x, s))
+        const double change = normalized_black(x, above).value - normalized_black(x, below).value;
+        EXPECT_NEAR(change, normalized_black(x, s).vega * (above - below),
+                    16 * kEpsilon * (1 + h * h) * normalized_black(x, s).value)
             << x << " " << s;
     }
 }
