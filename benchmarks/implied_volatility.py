@@ -154,6 +154,10 @@ def interleaved_seconds(functions, rounds=ROUNDS):
     return {name: statistics.median(seconds) for name, seconds in times.items()}
 
 
+# A solver takes the columns (price, s, k, t, r, q, call) and returns a
+# function of no arguments that computes their volatilities: the conversion
+# of the inputs into what each solver takes stays out of its timing.
+
 def py_vollib_vectorized():
     """py_vollib_vectorized's vectorized_implied_volatility on arrays, or
     None (with the reason printed) when it is missing or its first call fails."""
@@ -166,37 +170,39 @@ def py_vollib_vectorized():
               "install it with the pins in this script's header")
         return None
 
-    def solve(price, s, k, t, r, q, call):
-        return vectorized_implied_volatility(price, s, k, t, r, np.where(call, "c", "p"), q=q,
-                                             model="black_scholes_merton", return_as="numpy", on_error="ignore")
-    return solve
+    def prepare(price, s, k, t, r, q, call):
+        flags = np.where(call, "c", "p")
+        return lambda: vectorized_implied_volatility(price, s, k, t, r, flags, q=q, model="black_scholes_merton",
+                                                     return_as="numpy", on_error="ignore")
+    return prepare
 
 
 def quantlib_solvers():
-    """QuantLib's Black-formula inversions, each as a function from the
-    columns to a loop over the options (NaN where it throws), and the same
-    loop calling close_enough; {} without QuantLib."""
+    """QuantLib's Black-formula inversions one option per call in a Python
+    loop (NaN where it throws), and the same loop calling close_enough;
+    {} without QuantLib."""
     try:
         import QuantLib as ql
     except ImportError:
         return {}
 
-    def arguments(price, s, k, t, r, q, call):
-        forward, discount = s * np.exp((r - q) * t), np.exp(-r * t)
-        kinds = np.where(call, ql.Option.Call, ql.Option.Put).tolist()
-        return list(zip(kinds, k.tolist(), forward.tolist(), price.tolist(), discount.tolist())), np.sqrt(t)
-
     def loop(call_one):
-        def solve(*columns):
-            rows, root_t = arguments(*columns)
-            out = np.empty(len(rows))
-            for i, row in enumerate(rows):
-                try:
-                    out[i] = call_one(*row)
-                except RuntimeError:
-                    out[i] = math.nan
-            return out / root_t
-        return solve
+        def prepare(price, s, k, t, r, q, call):
+            forward, discount = s * np.exp((r - q) * t), np.exp(-r * t)
+            kinds = np.where(call, ql.Option.Call, ql.Option.Put).tolist()
+            rows = list(zip(kinds, k.tolist(), forward.tolist(), price.tolist(), discount.tolist()))
+            root_t = np.sqrt(t)
+
+            def solve():
+                out = np.empty(len(rows))
+                for i, row in enumerate(rows):
+                    try:
+                        out[i] = call_one(*row)
+                    except RuntimeError:
+                        out[i] = math.nan
+                return out / root_t
+            return solve
+        return prepare
 
     null = ql.nullDouble()
     return {"QuantLib blackFormulaImpliedStdDev":
@@ -206,8 +212,9 @@ def quantlib_solvers():
             "Python loop + QuantLib close_enough": loop(lambda kind, k, forward, *_: ql.close_enough(k, forward))}
 
 
-def velarix_solve(price, s, k, t, r, q, call):
-    return vb.implied_volatility(price, s, k, t, r, q, np.where(call, "call", "put"), threads=1)
+def velarix(price, s, k, t, r, q, call):
+    types = np.where(call, "call", "put")
+    return lambda: vb.implied_volatility(price, s, k, t, r, q, types, threads=1)
 
 
 def reason_lines(reason, label):
@@ -228,8 +235,8 @@ def european_accuracy(options, price, price_over_vega, solvers):
              "Errors over the options each solver gives a positive volatility.", "",
              "| solver | NaN | zero | worst err/tol | 99th percentile err/tol | over 1e-13 sigma + 4uP/vega "
              "| worst error over the target | worst abs error |", "|---|---:|---:|---:|---:|---:|---:|---:|"]
-    for name, solve in solvers.items():
-        found = solve(*columns)
+    for name, prepare in solvers.items():
+        found = prepare(*columns)()
         positive = found > 0
         error = np.abs(found - sigma)[positive]
         over = error / target[positive]
@@ -250,9 +257,8 @@ def european_speed(options, price, solvers):
     columns = [price[rows]] + [options[name][rows] for name in ("s", "k", "t", "r", "q", "call")]
     sliced = [column[:QUANTLIB_SLICE] for column in columns]
     sizes = {name: QUANTLIB_SLICE if "QuantLib" in name else BOOK for name in solvers}
-    seconds = interleaved_seconds({name: (lambda solve=solve, name=name:
-                                          solve(*(sliced if sizes[name] < BOOK else columns)))
-                                   for name, solve in solvers.items()})
+    seconds = interleaved_seconds({name: prepare(*(sliced if sizes[name] < BOOK else columns))
+                                   for name, prepare in solvers.items()})
     ns = {name: seconds[name] / sizes[name] * 1e9 for name in solvers}
     loop = ns.pop("Python loop + QuantLib close_enough", None)
     lines = [f"One thread; {BOOK:,} options in one call, QuantLib one option per call over {QUANTLIB_SLICE:,}.", "",
@@ -362,7 +368,7 @@ def main():
 
     options = european_options()
     price, price_over_vega = references(options)
-    solvers = {"velarix_batch": velarix_solve}
+    solvers = {"velarix_batch": velarix}
     vollib = py_vollib_vectorized()
     if vollib is not None:
         solvers["py_vollib_vectorized"] = vollib
