@@ -7,8 +7,8 @@ from numpy.typing import ArrayLike, NDArray
 __all__ = [
     "bs_delta", "bs_gamma", "bs_theta", "bs_vega", "bs_rho", "bs_greeks",
     "am_price", "am_delta", "am_gamma", "am_theta", "am_vega", "am_rho", "am_greeks",
-    "american_price", "american_greeks", "exercise_boundary", "european_price",
-    "Greeks",
+    "american_price", "american_greeks", "exercise_boundary", "european_price", "implied_volatility",
+    "Greeks", "IMPLIED_VOLATILITY_REASONS",
 ]
 
 # Editors suggest "call" and "put"; any str is accepted and read case-insensitively.
@@ -19,6 +19,7 @@ _OptionTypes = _OptionType | ArrayLike
 _Array = NDArray[np.float64]
 # The American engine's settings.
 _Accuracy = Literal["fast", "accurate"]
+_Exercise = Literal["european", "american"]
 _Field = TypeVar("_Field", np.float64, NDArray[np.float64])
 
 class Greeks(NamedTuple, Generic[_Field]):
@@ -102,3 +103,14 @@ def exercise_boundary(k: _Numbers, t: _Numbers, r: _Numbers, sigma: _Numbers, q:
 def european_price(s: float, k: float, t: float, r: float, sigma: float, q: float = 0.0, option_type: _OptionType = "call", *, threads: int | None = None) -> np.float64: ...  # type: ignore[overload-overlap]
 @overload
 def european_price(s: _Numbers, k: _Numbers, t: _Numbers, r: _Numbers, sigma: _Numbers, q: _Numbers = 0.0, option_type: _OptionTypes = "call", *, threads: int | None = None) -> _Array: ...
+@overload
+def implied_volatility(price: float, s: float, k: float, t: float, r: float, q: float = 0.0, option_type: _OptionType = "call", *, exercise: _Exercise = "european", accuracy: _Accuracy = "fast", reasons: Literal[False] = False, threads: int | None = None) -> np.float64: ...  # type: ignore[overload-overlap]
+@overload
+def implied_volatility(price: float, s: float, k: float, t: float, r: float, q: float = 0.0, option_type: _OptionType = "call", *, exercise: _Exercise = "european", accuracy: _Accuracy = "fast", reasons: Literal[True], threads: int | None = None) -> tuple[np.float64, np.int8]: ...  # type: ignore[overload-overlap]
+@overload
+def implied_volatility(price: _Numbers, s: _Numbers, k: _Numbers, t: _Numbers, r: _Numbers, q: _Numbers = 0.0, option_type: _OptionTypes = "call", *, exercise: _Exercise = "european", accuracy: _Accuracy = "fast", reasons: Literal[False] = False, threads: int | None = None) -> _Array: ...
+@overload
+def implied_volatility(price: _Numbers, s: _Numbers, k: _Numbers, t: _Numbers, r: _Numbers, q: _Numbers = 0.0, option_type: _OptionTypes = "call", *, exercise: _Exercise = "european", accuracy: _Accuracy = "fast", reasons: Literal[True], threads: int | None = None) -> tuple[_Array, NDArray[np.int8]]: ...
+
+# The texts of implied_volatility's reason codes, indexed by code (0: "solved").
+IMPLIED_VOLATILITY_REASONS: tuple[str, ...]

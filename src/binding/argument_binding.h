@@ -15,9 +15,9 @@
 namespace velarix {
 
 // The parameters of one function as a module offers it: the first
-// `parameter_count` of `names`, positional or keyword, and up to two
+// `parameter_count` of `names`, positional or keyword, and up to four
 // keyword-only parameters after them.
-inline constexpr std::size_t kMaxKeywordOnly = 2;
+inline constexpr std::size_t kMaxKeywordOnly = 4;
 
 struct ParameterSpec {
     const char* function_name;

@@ -87,9 +87,8 @@ Fallible<DtypeDescription> describe_dtype(PyObject* array) {
     return description;
 }
 
-ErrorValue argument_type_error(std::size_t parameter, const std::string& message) {
-    return ErrorValue::deferred(PyExc_TypeError,
-                                std::string("argument '") + kParameterNames[parameter] + "': " + message);
+ErrorValue argument_type_error(const char* parameter, const std::string& message) {
+    return ErrorValue::deferred(PyExc_TypeError, std::string("argument '") + parameter + "': " + message);
 }
 
 // Calls `visit(flat_index, element)` for each element of `operand` in C order
@@ -262,7 +261,7 @@ void NumberColumn::set_scalar(double value) {
     operand_.data = reinterpret_cast<const char*>(&scalar_);
 }
 
-Fallible<bool> NumberColumn::read_one(PyObject* argument, std::size_t parameter) {
+Fallible<bool> NumberColumn::read_one(PyObject* argument, const char* parameter) {
     const double value = PyFloat_AsDouble(argument);
     if (value == -1.0) {
         if (std::optional<ErrorValue> error = conversion_failure(parameter)) {
@@ -273,13 +272,13 @@ Fallible<bool> NumberColumn::read_one(PyObject* argument, std::size_t parameter)
     return true;
 }
 
-Fallible<bool> NumberColumn::read(const NumpyHandles& numpy, PyObject* argument, std::size_t parameter) {
+Fallible<bool> NumberColumn::read(const NumpyHandles& numpy, PyObject* argument, const char* parameter) {
     if (PyType_HasFeature(Py_TYPE(argument), Py_TPFLAGS_LONG_SUBCLASS) || PyFloat_Check(argument)) {
         return read_one(argument, parameter);
     }
     Fallible<OwnedRef> array = as_array(numpy, argument);
     if (!array.ok()) {
-        return std::move(array.error()).tagged_with_argument(kParameterNames[parameter]);
+        return std::move(array.error()).tagged_with_argument(parameter);
     }
     Fallible<bool> one_value = wraps_one_value(array.value().get(), argument);
     if (!one_value.ok()) {
@@ -373,7 +372,7 @@ Fallible<bool> OptionTypeColumn::read(const NumpyHandles& numpy, PyObject* argum
     }
     const char kind = dtype.value().kind;
     if (kind != 'U' && kind != 'O') {
-        return argument_type_error(kOptionTypeSlot,
+        return argument_type_error(kParameterNames[kOptionTypeSlot],
                                    "'" + dtype.value().name + "' object cannot be converted to 'PyString'");
     }
     BufferView buffer;

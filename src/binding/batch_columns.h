@@ -19,6 +19,7 @@ struct NumpyHandles {
     PyObject* asarray;
     PyObject* empty;
     PyObject* float64;
+    PyObject* int8;
     PyObject* object;
 };
 
@@ -51,15 +52,15 @@ private:
 // of them) are read by PyFloat_AsDouble as the scalar module reads them.
 class NumberColumn {
 public:
-    // Reads `argument` for the parameter with index `parameter` (its name
-    // tags a TypeError); the converted array is kept alive by the column.
-    Fallible<bool> read(const NumpyHandles& numpy, PyObject* argument, std::size_t parameter);
+    // Reads `argument` for the parameter named `parameter` (the name tags a
+    // TypeError); the converted array is kept alive by the column.
+    Fallible<bool> read(const NumpyHandles& numpy, PyObject* argument, const char* parameter);
     void set_scalar(double value);
     const StridedOperand& operand() const { return operand_; }
 
 private:
     // One value that is no array, read as the scalar module reads it.
-    Fallible<bool> read_one(PyObject* argument, std::size_t parameter);
+    Fallible<bool> read_one(PyObject* argument, const char* parameter);
 
     double scalar_ = 0.0;
     OwnedRef array_;

@@ -28,14 +28,18 @@ namespace {
 // these sizes (benchmarks/batch.py --grain, two cores).
 constexpr Py_ssize_t grain_of(Model model) { return model == Model::BlackScholes ? 16384 : 512; }
 
-// "shape mismatch: s (3,), k (4,), ..." for every input that is an array.
-ErrorValue shape_mismatch(const std::array<const StridedOperand*, kOperandCount>& operands) {
+// "shape mismatch: s (3,), k (4,), ..." for every input that is an array,
+// in the order of the function's parameters.
+ErrorValue shape_mismatch(const BatchSignature& signature,
+                          const std::array<const StridedOperand*, kOperandCount>& operands) {
     std::string message = "shape mismatch: the inputs cannot be broadcast together:";
     const char* separator = " ";
-    for (std::size_t i = 0; i < kOperandCount; ++i) {
-        if (operands[i]->shape.ndim > 0) {
-            message += separator + std::string(kParameterNames[i]) + " " + shape_text(operands[i]->shape);
-            separator = ", ";
+    for (std::size_t slot = 0; slot < signature.spec.parameter_count; ++slot) {
+        for (std::size_t i = 0; i < kOperandCount; ++i) {
+            if (signature.operand_slots[i] == slot && operands[i]->shape.ndim > 0) {
+                message += separator + std::string(signature.spec.names[slot]) + " " + shape_text(operands[i]->shape);
+                separator = ", ";
+            }
         }
     }
     return ErrorValue::deferred(PyExc_ValueError, std::move(message));
@@ -80,38 +84,43 @@ Fallible<OwnedRef> batch_call(const BatchSignature& signature, ChunkComputation 
         return take_pending_error();
     }
     const BatchState& state = *module_state;
-    // The slot of operand i is i - first_operand.
-    const std::size_t shift = signature.first_operand;
+    auto argument_of = [&](std::size_t operand) {
+        const std::size_t slot = signature.operand_slots[operand];
+        return slot == kNoSlot ? nullptr : slots[slot];
+    };
 
     std::array<NumberColumn, kNumberCount> numbers;
     for (std::size_t i = 0; i < kNumberCount; ++i) {
-        if (i < shift || slots[i - shift] == nullptr) {
+        PyObject* argument = argument_of(i);
+        if (argument == nullptr) {
             numbers[i].set_scalar(0.0);  // q defaults to 0.0; an absent spot is never read
             continue;
         }
-        Fallible<bool> read = numbers[i].read(state.numpy, slots[i - shift], i);
+        Fallible<bool> read = numbers[i].read(state.numpy, argument, signature.spec.names[signature.operand_slots[i]]);
         if (!read.ok()) {
             return std::move(read.error());
         }
     }
     OptionTypeColumn types;
-    if (signature.takes_option_type && slots[kOptionTypeSlot - shift] != nullptr) {
-        Fallible<bool> read = types.read(state.numpy, slots[kOptionTypeSlot - shift]);
+    if (PyObject* argument = argument_of(kNumberCount); argument != nullptr) {
+        Fallible<bool> read = types.read(state.numpy, argument);
         if (!read.ok()) {
             return std::move(read.error());
         }
     } else {
         types.set_scalar(OptionType::Call);  // the default "call"
     }
-    int setting = 0;
     std::size_t threads_slot = kKeywordOnlySlot;
+    while (signature.spec.keyword_only[threads_slot - kKeywordOnlySlot] != kThreadsParameter) {
+        ++threads_slot;
+    }
+    CallSetting setting;
     if (signature.read_setting != nullptr) {
-        Fallible<int> read = signature.read_setting(slots[kKeywordOnlySlot]);
+        Fallible<CallSetting> read = signature.read_setting(&slots[kKeywordOnlySlot]);
         if (!read.ok()) {
             return std::move(read.error());
         }
         setting = read.value();
-        threads_slot = kKeywordOnlySlot + 1;
     }
     Fallible<std::size_t> requested = requested_threads(slots[threads_slot]);
     if (!requested.ok()) {
@@ -125,7 +134,7 @@ Fallible<OwnedRef> batch_call(const BatchSignature& signature, ChunkComputation 
     operands[kNumberCount] = &types.operand();
     const std::optional<Shape> shape = broadcast_shape(operands);
     if (!shape) {
-        return shape_mismatch(operands);
+        return shape_mismatch(signature, operands);
     }
     const std::optional<Py_ssize_t> count = element_count(*shape);
     if (!count) {
@@ -133,24 +142,40 @@ Fallible<OwnedRef> batch_call(const BatchSignature& signature, ChunkComputation 
     }
     const std::size_t output_count = signature.output_count;
     Outputs outputs;
-    Fallible<bool> allocated = outputs.allocate(state.numpy, *shape, output_count);
+    Fallible<bool> allocated = outputs.allocate(state.numpy, *shape, output_count, setting.reasons);
     if (!allocated.ok()) {
         return std::move(allocated.error());
     }
 
     if (*count > 0) {
-        BatchWork work{*shape, {}, {}, outputs.data(), setting};
+        BatchWork work{*shape, {}, {}, outputs.data(), outputs.reasons(), setting.value};
         for (std::size_t i = 0; i < kOperandCount; ++i) {
             work.bases[i] = operands[i]->data;
             work.strides[i] = broadcast_strides(*operands[i], *shape);
         }
-        const Py_ssize_t worthwhile = std::max<Py_ssize_t>(1, *count / signature.grain);
+        const Py_ssize_t grain = setting.grain > 0 ? setting.grain : signature.grain;
+        const Py_ssize_t worthwhile = std::max<Py_ssize_t>(1, *count / grain);
         const std::size_t threads = std::min(requested.value(), static_cast<std::size_t>(worthwhile));
         if (std::optional<IndexedFailure> failure = compute_in_chunks(*count, threads, compute, &work)) {
             return ErrorValue::deferred(PyExc_ValueError, failure->error.display());
         }
     }
 
+    if (setting.reasons) {
+        Fallible<OwnedRef> results = outputs.take(0, *shape);
+        if (!results.ok()) {
+            return std::move(results.error());
+        }
+        Fallible<OwnedRef> reasons = outputs.take_reasons(*shape);
+        if (!reasons.ok()) {
+            return std::move(reasons.error());
+        }
+        OwnedRef pair = OwnedRef::steal(PyTuple_Pack(2, results.value().get(), reasons.value().get()));
+        if (!pair) {
+            return take_pending_error();
+        }
+        return pair;
+    }
     if (output_count == 1) {
         return outputs.take(0, *shape);
     }
@@ -178,8 +203,7 @@ PyObject* batch_entry(PyObject* module, PyObject* positional, PyObject* keywords
     constexpr const FunctionDefinition& function = kFunctions[Index];
     static constexpr BatchSignature signature{
         .spec = {function.name, function.parameter_count(), kRequiredCount, {kThreadsParameter}},
-        .first_operand = 0,
-        .takes_option_type = function.takes_option_type,
+        .operand_slots = kOptionSlots,
         .output_count = function.returns_greeks() ? 5U : 1U,
         .grain = grain_of(function.model),
     };

@@ -3,6 +3,7 @@
 // several threads with the interpreter lock released.
 #pragma once
 
+#include <cstdint>
 #include <cstring>
 #include <span>
 
@@ -27,12 +28,15 @@ std::span<const ModuleFunction, kFunctions.size()> batch_functions();
 inline constexpr std::size_t kOperandCount = kNumberCount + 1;
 
 // Everything the workers read and write, fixed before they start. `setting`
-// carries a function's keyword-only choice (the American engine's accuracy).
+// carries a function's keyword-only choices (the American engine's
+// accuracy); `reasons`, where the caller asked for them, one code per option
+// of why it has a result or not.
 struct BatchWork {
     Shape shape;
     std::array<const char*, kOperandCount> bases;
     std::array<std::array<Py_ssize_t, kMaxDimensions>, kOperandCount> strides;
     std::array<double*, kMaxOutputs> outputs;
+    std::int8_t* reasons;
     int setting;
 };
 
@@ -42,22 +46,35 @@ inline double number_at(const char* element) {
     return value;
 }
 
-// How a function of velarix_batch reads its call. Its parameters are the
-// operands from `first_operand` on (the thirteen and the engine's prices take
-// s first; the exercise boundary starts at k), then its keyword-only ones:
-// with a `setting` reader, the setting before threads.
+// The parameter slot each operand is read from, in operand order (s, k, t,
+// r, sigma, q, option type); kNoSlot where a function has no such parameter
+// (the operand is then 0.0, or "call"). An operand whose parameter has a
+// default and was not given takes the same default.
+inline constexpr std::size_t kNoSlot = ~std::size_t{0};
+using OperandSlots = std::array<std::size_t, kOperandCount>;
+inline constexpr OperandSlots kOptionSlots = {0, 1, 2, 3, 4, 5, 6};
+
+// A function's keyword-only choices as its reader found them.
+struct CallSetting {
+    int value = 0;
+    bool reasons = false;  // return a reasons array beside the results
+    Py_ssize_t grain = 0;  // the fewest options worth a thread, if not the signature's
+};
+
+// How a function of velarix_batch reads its call: its parameters, the slots
+// of its operands, then its keyword-only parameters, `threads` last; a
+// `read_setting` reads the others (each slot null where not given).
 struct BatchSignature {
     ParameterSpec spec;
-    std::size_t first_operand;
-    bool takes_option_type;
+    OperandSlots operand_slots;
     std::size_t output_count;
     Py_ssize_t grain;  // the fewest options worth a thread of their own
-    Fallible<int> (*read_setting)(PyObject* argument) = nullptr;  // the argument may be null (not given)
+    Fallible<CallSetting> (*read_setting)(PyObject* const* keyword_slots) = nullptr;
 };
 
 // One call: binds and reads the arguments, broadcasts them, runs `compute`
 // over the options on the threads asked for, and returns the outputs (a
-// Greeks named tuple of five).
+// Greeks named tuple of five; with reasons, the tuple (results, reasons)).
 Fallible<OwnedRef> batch_call(const BatchSignature& signature, ChunkComputation compute, PyObject* module,
                               PyObject* positional, PyObject* keywords);
 

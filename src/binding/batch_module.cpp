@@ -121,8 +121,10 @@ Fallible<bool> execute(PyObject* module) {
         return std::move(numpy.error());
     }
     BatchState& state = state_of(module);
-    const std::array<std::pair<PyObject**, const char*>, 3> handles = {
-        {{&state.numpy.asarray, "asarray"}, {&state.numpy.empty, "empty"}, {&state.numpy.float64, "float64"}}};
+    const std::array<std::pair<PyObject**, const char*>, 4> handles = {{{&state.numpy.asarray, "asarray"},
+                                                                        {&state.numpy.empty, "empty"},
+                                                                        {&state.numpy.float64, "float64"},
+                                                                        {&state.numpy.int8, "int8"}}};
     for (const auto& [slot, name] : handles) {
         Fallible<OwnedRef> handle = attribute(numpy.value().get(), name);
         if (!handle.ok()) {
@@ -155,11 +157,21 @@ Fallible<bool> execute(PyObject* module) {
             return take_pending_error();
         }
     }
-    OwnedRef greeks_name = expect_new_reference(PyUnicode_FromString("Greeks"));
-    if (PyList_Append(all.get(), greeks_name.get()) < 0) {
-        return take_pending_error();
+    for (const char* object_name : {"Greeks", "IMPLIED_VOLATILITY_REASONS"}) {
+        OwnedRef name = expect_new_reference(PyUnicode_FromString(object_name));
+        if (PyList_Append(all.get(), name.get()) < 0) {
+            return take_pending_error();
+        }
     }
     Fallible<bool> added = add_object(module, "Greeks", std::move(greeks.value()));
+    if (!added.ok()) {
+        return std::move(added.error());
+    }
+    Fallible<OwnedRef> reasons = implied_volatility_reasons();
+    if (!reasons.ok()) {
+        return std::move(reasons.error());
+    }
+    added = add_object(module, "IMPLIED_VOLATILITY_REASONS", std::move(reasons.value()));
     if (!added.ok()) {
         return std::move(added.error());
     }
@@ -177,8 +189,8 @@ int execute_slot(PyObject* module) {
     return outcome ? 0 : -1;
 }
 
-std::array<PyObject**, 5> state_references(BatchState& state) {
-    return {&state.numpy.asarray, &state.numpy.empty, &state.numpy.float64, &state.numpy.object,
+std::array<PyObject**, 6> state_references(BatchState& state) {
+    return {&state.numpy.asarray, &state.numpy.empty, &state.numpy.float64, &state.numpy.int8, &state.numpy.object,
             &state.greeks_class};
 }
 

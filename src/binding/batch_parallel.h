@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -28,10 +29,11 @@ Fallible<std::size_t> requested_threads(PyObject* argument);
 // "(3, 4)", "(5,)", "()".
 std::string shape_text(const Shape& shape);
 
-// Float64 arrays of the broadcast shape, C-contiguous, held with their buffers.
+// Float64 arrays of the broadcast shape, C-contiguous, held with their
+// buffers, and where asked an int8 array of reasons beside them.
 class Outputs {
 public:
-    Fallible<bool> allocate(const NumpyHandles& numpy, const Shape& shape, std::size_t count) {
+    Fallible<bool> allocate(const NumpyHandles& numpy, const Shape& shape, std::size_t count, bool with_reasons) {
         OwnedRef dimensions = expect_new_reference(PyTuple_New(static_cast<Py_ssize_t>(shape.ndim)));
         for (std::size_t d = 0; d < shape.ndim; ++d) {
             PyObject* extent = PyLong_FromSsize_t(shape.extent[d]);
@@ -47,29 +49,44 @@ public:
             }
             data_[i] = static_cast<double*>(buffers_[i].view().buf);
         }
+        if (with_reasons) {
+            reasons_array_ =
+                OwnedRef::steal(PyObject_CallFunctionObjArgs(numpy.empty, dimensions.get(), numpy.int8, nullptr));
+            if (!reasons_array_ || !reasons_buffer_.acquire(reasons_array_.get(), PyBUF_CONTIG)) {
+                return take_pending_error();
+            }
+            reasons_ = static_cast<std::int8_t*>(reasons_buffer_.view().buf);
+        }
         return true;
     }
 
     const std::array<double*, kMaxOutputs>& data() const { return data_; }
+    std::int8_t* reasons() const { return reasons_; }
 
     // The arrays, or their only element as numpy.float64 for a 0-d shape, as
     // numpy's own functions return for scalar inputs.
-    Fallible<OwnedRef> take(std::size_t i, const Shape& shape) {
+    Fallible<OwnedRef> take(std::size_t i, const Shape& shape) { return take_array(arrays_[i], shape); }
+    Fallible<OwnedRef> take_reasons(const Shape& shape) { return take_array(reasons_array_, shape); }
+
+private:
+    static Fallible<OwnedRef> take_array(OwnedRef& array, const Shape& shape) {
         if (shape.ndim > 0) {
-            return std::move(arrays_[i]);
+            return std::move(array);
         }
         OwnedRef no_index = expect_new_reference(PyTuple_New(0));
-        OwnedRef element = OwnedRef::steal(PyObject_GetItem(arrays_[i].get(), no_index.get()));
+        OwnedRef element = OwnedRef::steal(PyObject_GetItem(array.get(), no_index.get()));
         if (!element) {
             return take_pending_error();
         }
         return element;
     }
 
-private:
     std::array<OwnedRef, kMaxOutputs> arrays_;
     std::array<BufferView, kMaxOutputs> buffers_;
     std::array<double*, kMaxOutputs> data_{};
+    OwnedRef reasons_array_;
+    BufferView reasons_buffer_;
+    std::int8_t* reasons_ = nullptr;
 };
 
 

@@ -1,5 +1,5 @@
 // The engine functions of velarix_batch: their parameters, docstrings and
-// per-option loops. Each loop walks its chunk of the broadcast options by
+// per-option loops, and the texts of implied_volatility's reasons. Each loop walks its chunk of the broadcast options by
 // pointers and strides and calls the core; the core returns NaN for inputs no
 // option can have, so these functions raise only for arguments that cannot be
 // read (a wrong type, an unknown option type or accuracy, shapes that do not
@@ -13,22 +13,40 @@
 #include "american_engine.h"
 #include "batch_dispatch.h"
 #include "european_price.h"
+#include "implied_volatility.h"
 
 namespace velarix {
 namespace {
 
-// The keyword that chooses the engine's settings, and its words. Callers
-// match on these words and on the refusal below.
+// The keyword-only parameters that choose how a function computes, and
+// their words. Callers match on these words and on the refusals of
+// read_word ("<parameter> must be 'a' or 'b', not 'c'").
 constexpr const char* kAccuracyParameter = "accuracy";
-constexpr std::array<std::pair<const char*, AmericanAccuracy>, 2> kAccuracyWords = {
-    {{"fast", AmericanAccuracy::Fast}, {"accurate", AmericanAccuracy::Accurate}}};
+constexpr std::array<const char*, 2> kAccuracyWords = {"fast", "accurate"};  // AmericanAccuracy's order
+constexpr const char* kExerciseParameter = "exercise";
+constexpr std::array<const char*, 2> kExerciseWords = {"european", "american"};
+constexpr const char* kReasonsParameter = "reasons";
 
-Fallible<int> read_accuracy(PyObject* argument) {
+// The texts of VolatilityOutcome, indexed by its codes: the module's
+// IMPLIED_VOLATILITY_REASONS. Callers match on them (and on their order,
+// which is the codes' order).
+constexpr std::array<const char*, 7> kReasonTexts = {
+    "solved",
+    "invalid input: a value not finite, s or k not positive, or t not positive",
+    "price below the option's value at zero volatility",
+    "price at or above the option's value at unbounded volatility",
+    "price equal to the exercise value, which a range of volatilities gives",
+    "no American value: the exercise region lies between two boundaries",
+    "no single volatility: the price hardly moves with it",
+};
+
+// The index of `argument` among `words` (0 when not given).
+Fallible<int> read_word(PyObject* argument, const char* parameter, const std::array<const char*, 2>& words) {
     if (argument == nullptr) {
-        return static_cast<int>(AmericanAccuracy::Fast);
+        return 0;
     }
     if (!PyUnicode_Check(argument)) {
-        return ErrorValue::conversion_mismatch(argument, "str").tagged_with_argument(kAccuracyParameter);
+        return ErrorValue::conversion_mismatch(argument, "str").tagged_with_argument(parameter);
     }
     Py_ssize_t size = 0;
     const char* text = PyUnicode_AsUTF8AndSize(argument, &size);
@@ -36,21 +54,58 @@ Fallible<int> read_accuracy(PyObject* argument) {
         return take_pending_error();
     }
     const std::string_view word(text, static_cast<std::size_t>(size));
-    for (const auto& [name, accuracy] : kAccuracyWords) {
-        if (word == name) {
-            return static_cast<int>(accuracy);
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        if (word == words[i]) {
+            return static_cast<int>(i);
         }
     }
-    return ErrorValue::deferred(PyExc_ValueError,
-                                "accuracy must be 'fast' or 'accurate', not '" + std::string(word) + "'");
+    return ErrorValue::deferred(PyExc_ValueError, std::string(parameter) + " must be '" + words[0] + "' or '" +
+                                                      words[1] + "', not '" + std::string(word) + "'");
 }
 
-enum class Kernel { AmericanPrice, AmericanGreeks, ExerciseBoundary, EuropeanPrice };
+// The engine functions' setting: accuracy, then threads.
+Fallible<CallSetting> read_accuracy(PyObject* const* keyword_slots) {
+    Fallible<int> accuracy = read_word(keyword_slots[0], kAccuracyParameter, kAccuracyWords);
+    if (!accuracy.ok()) {
+        return std::move(accuracy.error());
+    }
+    return CallSetting{.value = accuracy.value()};
+}
+
+// An American option costs microseconds (the accurate settings tens), a
+// European price a tenth of one.
+constexpr Py_ssize_t kEngineGrain = 64;
+constexpr Py_ssize_t kEuropeanGrain = 16384;
+
+// implied_volatility's setting: exercise, accuracy, reasons, then threads.
+// The value holds the accuracy, plus kAmericanExercise for "american".
+constexpr int kAmericanExercise = 2;
+
+Fallible<CallSetting> read_inversion(PyObject* const* keyword_slots) {
+    Fallible<int> exercise = read_word(keyword_slots[0], kExerciseParameter, kExerciseWords);
+    if (!exercise.ok()) {
+        return std::move(exercise.error());
+    }
+    Fallible<int> accuracy = read_word(keyword_slots[1], kAccuracyParameter, kAccuracyWords);
+    if (!accuracy.ok()) {
+        return std::move(accuracy.error());
+    }
+    PyObject* reasons = keyword_slots[2];
+    if (reasons != nullptr && !PyBool_Check(reasons)) {
+        return ErrorValue::conversion_mismatch(reasons, "bool").tagged_with_argument(kReasonsParameter);
+    }
+    const bool american = exercise.value() == 1;
+    return CallSetting{.value = accuracy.value() + (american ? kAmericanExercise : 0),
+                       .reasons = reasons == Py_True,
+                       .grain = american ? kEngineGrain : 0};
+}
+
+enum class Kernel { AmericanPrice, AmericanGreeks, ExerciseBoundary, EuropeanPrice, ImpliedVolatility };
 
 template <Kernel K>
 std::optional<IndexedFailure> compute_range(const void* work_record, Py_ssize_t begin, Py_ssize_t end) {
     const BatchWork& work = *static_cast<const BatchWork*>(work_record);
-    const auto accuracy = static_cast<AmericanAccuracy>(work.setting);
+    const auto accuracy = static_cast<AmericanAccuracy>(work.setting % kAmericanExercise);
     Odometer<kOperandCount> at(work.shape, work.bases, work.strides, begin);
     for (Py_ssize_t i = begin; i < end; ++i, at.advance()) {
         const OptionInputs option = option_of({number_at(at[0]), number_at(at[1]), number_at(at[2]),
@@ -67,6 +122,15 @@ std::optional<IndexedFailure> compute_range(const void* work_record, Py_ssize_t 
             work.outputs[4][i] = greeks.rho;
         } else if constexpr (K == Kernel::ExerciseBoundary) {
             work.outputs[0][i] = american_exercise_boundary(option, accuracy);
+        } else if constexpr (K == Kernel::ImpliedVolatility) {
+            // The price is read as the sigma operand; the option's sigma is not read.
+            const ImpliedVolatility solution = work.setting >= kAmericanExercise
+                                                   ? american_implied_volatility(option.sigma, option, accuracy)
+                                                   : european_implied_volatility(option.sigma, option);
+            work.outputs[0][i] = solution.volatility;
+            if (work.reasons != nullptr) {
+                work.reasons[i] = static_cast<std::int8_t>(solution.outcome);
+            }
         } else {
             work.outputs[0][i] = european_price(option);
         }
@@ -74,17 +138,16 @@ std::optional<IndexedFailure> compute_range(const void* work_record, Py_ssize_t 
     return std::nullopt;
 }
 
-// An American option costs microseconds (the accurate settings tens), a
-// European price a tenth of one.
-constexpr Py_ssize_t kEngineGrain = 64;
-constexpr Py_ssize_t kEuropeanGrain = 16384;
+// A European implied volatility costs a few tenths of a microsecond (an
+// American one is given the engine's grain by its setting).
+constexpr Py_ssize_t kInversionGrain = 4096;
 
 constexpr std::array<const char*, 6> kBoundaryNames = {"k", "t", "r", "sigma", "q", "option_type"};
+constexpr std::array<const char*, 7> kInversionNames = {"price", "s", "k", "t", "r", "q", "option_type"};
 
 constexpr BatchSignature american_signature(const char* name, std::size_t outputs) {
     return {.spec = {name, 7, 5, {kAccuracyParameter, kThreadsParameter}},
-            .first_operand = 0,
-            .takes_option_type = true,
+            .operand_slots = kOptionSlots,
             .output_count = outputs,
             .grain = kEngineGrain,
             .read_setting = read_accuracy};
@@ -94,16 +157,25 @@ constexpr BatchSignature kAmericanPrice = american_signature("american_price", 1
 constexpr BatchSignature kAmericanGreeks = american_signature("american_greeks", 5);
 constexpr BatchSignature kExerciseBoundary = {
     .spec = {"exercise_boundary", 6, 4, {kAccuracyParameter, kThreadsParameter}, kBoundaryNames.data()},
-    .first_operand = 1,
-    .takes_option_type = true,
+    .operand_slots = {kNoSlot, 0, 1, 2, 3, 4, 5},
     .output_count = 1,
     .grain = kEngineGrain,
     .read_setting = read_accuracy};
 constexpr BatchSignature kEuropeanPrice = {.spec = {"european_price", 7, 5, {kThreadsParameter}},
-                                           .first_operand = 0,
-                                           .takes_option_type = true,
+                                           .operand_slots = kOptionSlots,
                                            .output_count = 1,
                                            .grain = kEuropeanGrain};
+// The price takes the place of sigma among the operands.
+constexpr BatchSignature kImpliedVolatility = {
+    .spec = {"implied_volatility",
+             7,
+             5,
+             {kExerciseParameter, kAccuracyParameter, kReasonsParameter, kThreadsParameter},
+             kInversionNames.data()},
+    .operand_slots = {1, 2, 3, 4, 0, 5, 6},
+    .output_count = 1,
+    .grain = kInversionGrain,
+    .read_setting = read_inversion};
 
 template <const BatchSignature& Signature, Kernel K>
 PyObject* entry(PyObject* module, PyObject* positional, PyObject* keywords) {
@@ -199,10 +271,64 @@ const std::string kEuropeanPriceDoc =
     "\nComputed on the module's own full-precision exp, log and normal\n"
     "distribution, the same bits on every CPU and operating system.\n";
 
+const std::string kImpliedVolatilityDoc =
+    std::string("implied_volatility(price, s, k, t, r, q=0.0, option_type=\"call\", *, exercise=\"european\", "
+                "accuracy=\"fast\", reasons=False, threads=None)\n--\n\n"
+                "Calculate the volatility at which an option is worth the given price.\n\nArgs:\n"
+                "    price: The option's price\n"
+                "    s: Current price of the underlying asset\n    k: Strike price of the option\n"
+                "    t: Time to expiration in years\n"
+                "    r: Risk-free interest rate, continuously compounded (0.05 for 5%)\n"
+                "    q: Continuous dividend yield (0.01 for 1%)\n"
+                "    option_type: 'call' or 'put'\n"
+                "    exercise: Keyword only: 'european' (the default; inverts\n"
+                "        european_price) or 'american' (inverts american_price)\n"
+                "    accuracy: Keyword only: the American engine's setting, 'fast' or\n"
+                "        'accurate', as in american_price (use the setting the\n"
+                "        prices were made with); not read for European options\n"
+                "    reasons: Keyword only: also return why each option has a\n"
+                "        volatility or not (default False)\n"
+                "    threads: Keyword only: the threads to compute on (default: the CPUs\n"
+                "        this process may use; 1 computes on the calling thread only)\n"
+                "\nReturns:\n    The implied volatility per option (0.2 for 20%): a float64 array of\n"
+                "    the broadcast shape (a numpy.float64 when every input is a scalar),\n"
+                "    NaN where no volatility gives the price. With reasons=True, the\n"
+                "    tuple (volatility, reason), reason an int8 array of codes whose\n"
+                "    texts are IMPLIED_VOLATILITY_REASONS[code]; 0 is \"solved\". For\n"
+                "    pandas: pandas.Categorical.from_codes(reason,\n"
+                "    velarix_batch.IMPLIED_VOLATILITY_REASONS).\n") +
+    "\nEvery argument but the keyword-only ones is a number (a str for\n"
+    "option_type) or an array-like of them; they broadcast against each other\n"
+    "as numpy arrays do. No price raises: one that no volatility gives (below\n"
+    "the option's value at zero volatility, at or above its limit as\n"
+    "volatility grows, inputs no option can have) is NaN, with its reason.\n"
+    "A price within its own rounding of the least value gives 0.\n"
+    "\nEuropean volatilities are recovered to full double precision (about as\n"
+    "closely as the price's own rounding allows) in two or three steps of a\n"
+    "third-order method from a close first guess, on the module's own\n"
+    "full-precision functions: the same bits on every CPU and operating system.\n"
+    "American ones are found by a bracketed secant search on american_price,\n"
+    "to about 1e-10 where vega is not tiny; a price equal to the exercise\n"
+    "value, which every volatility up to some level gives, is NaN.\n";
+
 }  // namespace
 
+Fallible<OwnedRef> implied_volatility_reasons() {
+    OwnedRef texts = OwnedRef::steal(PyTuple_New(static_cast<Py_ssize_t>(kReasonTexts.size())));
+    if (!texts) {
+        return take_pending_error();
+    }
+    for (std::size_t i = 0; i < kReasonTexts.size(); ++i) {
+        PyObject* text = PyUnicode_FromString(kReasonTexts[i]);
+        if (text == nullptr || PyTuple_SetItem(texts.get(), static_cast<Py_ssize_t>(i), text) < 0) {
+            return take_pending_error();
+        }
+    }
+    return texts;
+}
+
 PyMethodDef* engine_methods() {
-    static std::array<PyMethodDef, 5> methods = {{
+    static std::array<PyMethodDef, 6> methods = {{
         {"american_price", method<kAmericanPrice, Kernel::AmericanPrice>(), METH_VARARGS | METH_KEYWORDS,
          kAmericanPriceDoc.c_str()},
         {"american_greeks", method<kAmericanGreeks, Kernel::AmericanGreeks>(), METH_VARARGS | METH_KEYWORDS,
@@ -211,6 +337,8 @@ PyMethodDef* engine_methods() {
          kExerciseBoundaryDoc.c_str()},
         {"european_price", method<kEuropeanPrice, Kernel::EuropeanPrice>(), METH_VARARGS | METH_KEYWORDS,
          kEuropeanPriceDoc.c_str()},
+        {"implied_volatility", method<kImpliedVolatility, Kernel::ImpliedVolatility>(), METH_VARARGS | METH_KEYWORDS,
+         kImpliedVolatilityDoc.c_str()},
         {nullptr, nullptr, 0, nullptr},
     }};
     return methods.data();

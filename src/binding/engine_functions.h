@@ -5,6 +5,7 @@
 // broadcast, float64 results, threads with the interpreter lock released.
 #pragma once
 
+#include "error_translation.h"
 #include "python_prelude.h"
 
 namespace velarix {
@@ -12,5 +13,9 @@ namespace velarix {
 // The method definitions, terminated by a zeroed entry, for
 // PyModule_AddFunctions; they live for the life of the process.
 PyMethodDef* engine_methods();
+
+// The texts of implied_volatility's reason codes, code by code: the module's
+// IMPLIED_VOLATILITY_REASONS.
+Fallible<OwnedRef> implied_volatility_reasons();
 
 }  // namespace velarix

@@ -31,7 +31,7 @@ Fallible<OwnedRef> call_function(PyObject* positional, PyObject* keywords) {
         }
         numbers[i] = PyFloat_AsDouble(slots[i]);
         if (numbers[i] == -1.0) {
-            if (std::optional<ErrorValue> error = conversion_failure(i)) {
+            if (std::optional<ErrorValue> error = conversion_failure(kParameterNames[i])) {
                 return std::move(*error);
             }
         }

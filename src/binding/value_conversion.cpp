@@ -47,9 +47,9 @@ Fallible<std::string_view> to_utf8(PyObject* argument, std::size_t parameter) {
 
 }  // namespace
 
-std::optional<ErrorValue> conversion_failure(std::size_t parameter) {
+std::optional<ErrorValue> conversion_failure(const char* parameter) {
     if (std::optional<ErrorValue> error = take_pending_exception()) {
-        return std::move(*error).tagged_with_argument(kParameterNames[parameter]);
+        return std::move(*error).tagged_with_argument(parameter);
     }
     return std::nullopt;
 }

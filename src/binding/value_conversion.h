@@ -16,7 +16,7 @@ namespace velarix {
 
 // The failure of a number conversion (PyFloat_AsDouble) that returned -1.0,
 // if it failed, tagged with the parameter's name when it is a TypeError.
-[[gnu::cold]] std::optional<ErrorValue> conversion_failure(std::size_t parameter);
+[[gnu::cold]] std::optional<ErrorValue> conversion_failure(const char* parameter);
 
 // The option type an option_type argument names: one of the interned words
 // by identity, else any str read as text.

@@ -23,6 +23,9 @@ inline double log(double x) { return kernels::log(x); }
 inline double normal_cdf(double x) { return kernels::normal_cdf(x); }
 // phi(x) = exp(-x^2/2) / sqrt(2 pi).
 inline double normal_pdf(double x) { return kernels::normal_pdf(x); }
+// Phi(-a) exp(a^2/2), the normal tail with its Gaussian factor taken out, for
+// 0 <= a <= 39 (where it is about 1/(a sqrt(2 pi)) and never underflows).
+inline double normal_tail_ratio(double a) { return kernels::normal_tail_ratio(a); }
 
 // y[i] = f(x[i]) for i < count; x and y may be the same array (but not
 // otherwise overlap).

@@ -203,9 +203,9 @@ VELARIX_KERNEL V normal_pdf(V x) {
     return select(x != x, x + x, e * kInvSqrt2PiHigh + e * kInvSqrt2PiLow);
 }
 
-// Phi(-a) = exp(-a^2/2) Q(a) for 0 <= a <= kTailClamp, Q from its table row.
+// Q(a) = Phi(-a) exp(a^2/2) for 0 <= a <= kTailClamp, from its table row.
 template <class V>
-VELARIX_KERNEL V normal_tail(V a) {
+VELARIX_KERNEL V normal_tail_ratio(V a) {
     constexpr int kRowShift = kMantissaBits - kTailSplitsLog2;
     Int<V> row = (bits(a) >> kRowShift) - ((bits(kTailFirstBinadeStart) >> kRowShift) - 1);
     row = select(row < Int<V>(0), Int<V>(0), row);
@@ -217,7 +217,13 @@ VELARIX_KERNEL V normal_tail(V a) {
     for (int k = kTailDegree; k-- > 0;) {
         q = q * d + entries[1 + k];
     }
-    return exp_of_minus_half_square(a) * q;
+    return q;
+}
+
+// Phi(-a) = exp(-a^2/2) Q(a) for 0 <= a <= kTailClamp.
+template <class V>
+VELARIX_KERNEL V normal_tail(V a) {
+    return exp_of_minus_half_square(a) * normal_tail_ratio(a);
 }
 
 template <class V>

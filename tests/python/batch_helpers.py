@@ -9,7 +9,7 @@ from conftest import bits
 
 # The thirteen functions both modules offer.
 NAMES = [name for name in velarix.__all__ if name != "PyGreeks"]
-ENGINE_NAMES = ["american_price", "american_greeks", "exercise_boundary", "european_price"]
+ENGINE_NAMES = ["american_price", "american_greeks", "exercise_boundary", "european_price", "implied_volatility"]
 WITHOUT_OPTION_TYPE = {"bs_gamma", "bs_vega"}
 FIELDS = ("delta", "gamma", "theta", "vega", "rho")
 

@@ -94,7 +94,7 @@ def test_docstrings_end_with_the_arrays_they_take_and_return(name, returns):
 
 
 def test_the_module_lists_the_functions_and_greeks():
-    assert velarix_batch.__all__ == NAMES + ENGINE_NAMES + ["Greeks"]
+    assert velarix_batch.__all__ == NAMES + ENGINE_NAMES + ["Greeks", "IMPLIED_VOLATILITY_REASONS"]
     assert velarix_batch.Greeks._fields == FIELDS
     assert velarix_batch.Greeks.__module__ == "velarix_batch"
 

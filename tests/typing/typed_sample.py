@@ -18,3 +18,7 @@ deltas: np.ndarray = book.delta
 vega: np.float64 = velarix_batch.bs_greeks(100.0, 100.0, 1.0, 0.05, 0.2).vega
 velarix_batch.bs_vega(100, 100, 1, 0.05, 0.2, option_type="call")  # type: ignore[call-overload]
 velarix_batch.bs_rho(100, 100, 1, 0.05, 0.2, threads="all")  # type: ignore[call-overload]
+volatility: np.float64 = velarix_batch.implied_volatility(10.0, 100.0, 100.0, 1.0, 0.05)
+volatilities, why = velarix_batch.implied_volatility(np.array([10.0, 1.0]), 100, 100, 1, 0.05, reasons=True)
+codes: np.ndarray = why
+velarix_batch.implied_volatility(10.0, 100, 100, 1, 0.05, exercise="bermudan")  # type: ignore[call-overload]
