@@ -30,7 +30,7 @@ each against the target it was built for.
   engine, its default accuracy 1e-4) on 40 of them.
 
     python3 -m venv build/venv-bench
-    build/venv-bench/bin/python -m pip install ".[bench]" mpmath py_vollib_vectorized==0.1.1 \\
+    build/venv-bench/bin/python -m pip install ".[bench]" py_vollib_vectorized==0.1.1 \\
         py_vollib==1.0.1 py_lets_be_rational==1.0.1
     build/venv-bench/bin/python benchmarks/implied_volatility.py [--update-docs]
 
