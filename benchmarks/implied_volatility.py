@@ -48,7 +48,6 @@ import hashlib
 import itertools
 import math
 import os
-import re
 import statistics
 import sys
 import time
@@ -57,7 +56,7 @@ import mpmath
 import numpy as np
 import velarix_batch as vb
 
-from run import ROOT, machine, quantlib_market
+from run import ROOT, machine, quantlib_market, write_block
 
 U = 2.0 ** -53
 SEED = 20260115
@@ -354,12 +353,7 @@ def american(rng):
 
 def update_pages(texts):
     for (page, markers), text in zip(PAGES.items(), texts):
-        start, end = (re.escape(marker) for marker in markers)
-        pattern = re.compile(f"{start}\n.*?{end}", re.DOTALL)
-        content = page.read_text()
-        if not pattern.search(content):
-            raise SystemExit(f"docs/{page.name} has no block between {markers[0]} and {markers[1]}")
-        page.write_text(pattern.sub(lambda _: f"{markers[0]}\n{text}\n{markers[1]}", content))
+        write_block(page, markers, text)
 
 
 def main():

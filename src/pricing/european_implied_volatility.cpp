@@ -236,10 +236,9 @@ ImpliedVolatility european_implied_volatility(double price, const OptionInputs& 
     double beta = full;
     if (in_the_money) {
         // Less the forward's intrinsic value e^(-x/2) - e^(x/2), which leaves
-        // the out-of-the-money option of the other type; near the money
-        // without cancellation as -m (2 + m)/(1 + m), m = e^(x/2) - 1.
-        const double m = precise::expm1(0.5 * x);
-        beta -= x > -1.0 ? -m * (2.0 + m) / (1.0 + m) : 1.0 / limit - limit;
+        // the out-of-the-money option of the other type; as a difference of
+        // expm1, without cancellation near the money.
+        beta -= precise::expm1(-0.5 * x) - precise::expm1(0.5 * x);
     }
     const double resolution = 4.0 * kUnitRoundoff * std::fabs(full);
     if (!(beta > resolution)) {
