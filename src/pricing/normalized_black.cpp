@@ -29,8 +29,9 @@ constexpr double kInvSqrt2Pi = 0x1.9884533d43651p-2;
 // Below this argument the normal tail ratio comes from its table, beyond it
 // from its continued fraction, which converges fast there.
 constexpr double kTailTableEnd = 38.0;
-// 16 levels give the continued fraction's value to well under an ulp from
-// 38 on (its truncation error falls like (k/a^2)^k).
+// 16 levels hold the result within 4 ulps of 50-digit values from 38 on
+// (the tests check 38, 50 and 1000; the fraction converges faster as the
+// argument grows).
 constexpr int kContinuedFractionLevels = 16;
 
 // Region limits (see the top of the file).
