@@ -2,9 +2,12 @@
 
 `dump` calls every function of the velarix module that Python imports (put
 the build's folder first on PYTHONPATH to choose it) over a fixed set of
-random and edge inputs and writes the raw doubles to a file; `compare` reads
-two such files and fails on the first result whose bits differ. A NaN equals
-any NaN: builds by different compilers may give NaNs of different signs.
+random and edge inputs, then velarix_batch's own engine over the same
+options (the American engine at both settings, its exercise boundary, the
+European price, and implied volatility of the prices both give), and writes
+the raw doubles to a file; `compare` reads two such files and fails on the
+first result whose bits differ. A NaN equals any NaN: builds by different
+compilers may give NaNs of different signs.
 
     python tests/compilers/same_results.py dump gcc.bin
     PYTHONPATH=build/clang python tests/compilers/same_results.py dump clang.bin
@@ -17,7 +20,9 @@ import math
 import random
 import sys
 
+import numpy as np
 import velarix
+import velarix_batch
 
 EDGES = [0.0, -0.0, 1e-300, 5e-324, 1e-8, 0.0001, 0.5, 1.0, 100.0, 1e300, -1.0, -100.0,
          math.inf, -math.inf, math.nan]
@@ -55,9 +60,26 @@ def results():
                 yield from (value.delta, value.gamma, value.theta, value.vega, value.rho)
 
 
+def engine_results():
+    columns = list(zip(*options()))
+    s, k, t, r, sigma, q = (np.array(column, dtype=float) for column in columns[:6])
+    kind = np.array(columns[6])
+    arrays = []
+    for accuracy in ("fast", "accurate"):
+        settings = {"accuracy": accuracy, "threads": 1}
+        american = velarix_batch.american_price(s, k, t, r, sigma, q, kind, **settings)
+        arrays += [american, *velarix_batch.american_greeks(s, k, t, r, sigma, q, kind, **settings),
+                   velarix_batch.exercise_boundary(k, t, r, sigma, q, kind, **settings),
+                   velarix_batch.implied_volatility(american, s, k, t, r, q, kind, exercise="american", **settings)]
+    european = velarix_batch.european_price(s, k, t, r, sigma, q, kind, threads=1)
+    arrays += [european, velarix_batch.implied_volatility(european, s, k, t, r, q, kind, threads=1)]
+    for values in arrays:
+        yield from values.tolist()
+
+
 def dump(path):
     with open(path, "wb") as out:
-        array.array("d", results()).tofile(out)
+        array.array("d", itertools.chain(results(), engine_results())).tofile(out)
     print(f"{path}: results of {velarix.__file__}")
 
 
