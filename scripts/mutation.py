@@ -97,12 +97,15 @@ class Runner:
     def prepare(self):
         self.tree.mkdir(parents=True, exist_ok=True)
         sync_tree(self.tree)
-        if not (self.build / "build.ninja").is_file():
-            subprocess.run([self.tools / "cmake", "-S", self.tree, "-B", self.build, "-G", "Ninja",
-                            f"-DCMAKE_MAKE_PROGRAM={self.tools / 'ninja'}", "-DCMAKE_BUILD_TYPE=Release",
-                            "-DVELARIX_BUILD_TESTS=ON", "-DVELARIX_BUILD_MODULE=ON",
-                            f"-DPython_EXECUTABLE={self.python}"],
-                           check=True, stdout=subprocess.DEVNULL)
+        # An integer division by zero traps: the optimiser may fold such a
+        # division away (a dropped guard before a walk of no elements), and
+        # the fault would then go unseen in a plain release build.
+        subprocess.run([self.tools / "cmake", "-S", self.tree, "-B", self.build, "-G", "Ninja",
+                        f"-DCMAKE_MAKE_PROGRAM={self.tools / 'ninja'}", "-DCMAKE_BUILD_TYPE=Release",
+                        "-DCMAKE_CXX_FLAGS=-fsanitize=integer-divide-by-zero -fsanitize-undefined-trap-on-error",
+                        "-DVELARIX_BUILD_TESTS=ON", "-DVELARIX_BUILD_MODULE=ON",
+                        f"-DPython_EXECUTABLE={self.python}"],
+                       check=True, stdout=subprocess.DEVNULL)
         built = self.compile()
         if built is not None:
             sys.exit(f"the unmutated tree does not build:\n{built}")

@@ -71,6 +71,14 @@ TEST(AmericanGreeks, ThetaNeverStepsBelowTheMinimumTime) {
     }
     const double t = 0.5;
     EXPECT_SAME_DOUBLE(price(put_at(t + (-0.0027397260273972603))) - price(put_at(t)), am_theta(put_at(t)).value());
+    // The floor applies up to its own value only: a time to expiry whose
+    // bumped time lies a trillionth above it (which the price resolves) is
+    // priced at the bumped time.
+    const double above = (0.0001 + 1e-12) - (-0.0027397260273972603);
+    const double bumped = above + (-0.0027397260273972603);
+    ASSERT_GT(bumped, 0.0001);
+    ASSERT_NE(price(put_at(bumped)), price(put_at(0.0001)));
+    EXPECT_SAME_DOUBLE(price(put_at(bumped)) - price(put_at(above)), am_theta(put_at(above)).value());
     EXPECT_SAME_DOUBLE(price(put_at(0.0001)) - price(put_at(kNaN)), am_theta(put_at(kNaN)).value());
 }
 

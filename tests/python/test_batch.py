@@ -234,6 +234,15 @@ def test_a_str_array_element_is_its_text_without_numpys_nul_padding_as_numpy_giv
         100.0, 100.0, 1.0, 0.05, 0.2, 0.0, "p")
 
 
+def three_dimensional_words():
+    """Words of shape (2, 3, 4) in a transposed layout, refused first at
+    [1, 0, 2] (flat index 14, neither first nor last) and again later."""
+    words = np.full((4, 3, 2), "call").T
+    words[1, 0, 2] = "x"
+    words[1, 2, 3] = "y"
+    return words
+
+
 @pytest.mark.parametrize("words, label", [
     (["call", "straddle"], "option_type[1]"),
     (np.array([["c", "p"], ["put", "cal"]]), "option_type[1, 1]"),
@@ -242,6 +251,8 @@ def test_a_str_array_element_is_its_text_without_numpys_nul_padding_as_numpy_giv
     (np.array(["ca\0ll"]), "option_type[0]"),
     (np.array(["put", "c\0x"]), "option_type[1]"),  # a NUL inside a word is text, not padding
     (np.array([["c", "p", "c"], ["p", "c", "x"]]), "option_type[1, 2]"),
+    (three_dimensional_words(), "option_type[1, 0, 2]"),
+    (three_dimensional_words().astype(object), "option_type[1, 0, 2]"),
     # Beyond U+FFFF in a big-endian array: U+10063 must not be read as its low byte "c".
     (np.array(["p", "\U00010063"], dtype=">U1"), "option_type[1]"),
     (["cáll"], "option_type[0]"),
@@ -332,6 +343,17 @@ def test_lists_and_tuples_are_read_element_by_element_as_the_scalar_module_reads
         bits(velarix.bs_delta(x, 100.0, 1.0, 0.05, 0.2)) for x in spots]
     with pytest.raises(TypeError, match=r"^argument 'option_type': 'int' object cannot be converted to 'PyString'$"):
         velarix_batch.bs_delta(100.0, 100.0, 1.0, 0.05, 0.2, 0.0, sequence(["call", 1]))
+
+
+@pytest.mark.parametrize("empty, shape", [
+    ([], (0,)), ((), (0,)), ([[], []], (2, 0)), (np.array([], dtype=object), (0,)),
+    (np.empty((0, 3), dtype=object), (0, 3)),
+])
+def test_empty_lists_and_object_arrays_give_empty_results(empty, shape):
+    """Read element by element, they have no element to read."""
+    for arguments in ([empty, 100.0, 1.0, 0.05, 0.2, 0.0, "put"], [100.0, 100.0, 1.0, 0.05, 0.2, 0.0, empty]):
+        result = velarix_batch.am_delta(*arguments)
+        assert result.shape == shape and result.dtype == np.float64
 
 
 def test_a_broadcast_shape_with_more_elements_than_an_index_holds_is_refused():

@@ -92,6 +92,7 @@ def test_python_threads_calling_at_once_get_the_single_threaded_results():
 
 SPOT = np.linspace(80.0, 120.0, 40)
 SPOT_OBJECTS = SPOT.tolist()  # Python floats, read one by one
+SURROGATE = "s\udc80"  # a keyword name that UTF-8 cannot encode
 CALLS = [
     ("bs_greeks", (SPOT, 100.0, 1.0, 0.05, 0.2, 0.0, ["call", "put"] * 20), {"threads": 2}),
     ("am_price", (SPOT_OBJECTS, 100, 1, 0.05, 0.2), {"option_type": np.array(["p", "c"] * 20)}),
@@ -103,6 +104,10 @@ CALLS = [
     ("bs_rho", (SPOT, 100.0, 1.0, 0.05, 0.2), {"threads": 0}),
     ("bs_rho", (SPOT, 100.0, 1.0, 0.05, 0.2, 0.0, [1, 2]), {}),
     ("am_greeks", (SPOT, 100.0, 1.0), {}),
+    # The rarer refusals of argument binding.
+    ("bs_rho", (SPOT, 100.0, 1.0, 0.05, 0.2), {SURROGATE: SPOT}),
+    ("bs_rho", (SPOT, 100.0, 1.0, 0.05, 0.2), {"s": SPOT}),
+    ("bs_rho", (SPOT, 100.0, 1.0, 0.05, 0.2, 0.0, "call", SPOT), {}),
 ]
 
 
@@ -128,7 +133,7 @@ def test_many_calls_succeeding_and_failing_leak_nothing():
     run(2000)  # until the interpreter's and numpy's caches have grown to their size (measured: 1000 to 2000)
     def references():
         return [sys.getrefcount(SPOT), sys.getrefcount(SPOT_OBJECTS[-1]), sys.getrefcount(velarix_batch.Greeks),
-                sys.getrefcount(np.float64)]
+                sys.getrefcount(np.float64), sys.getrefcount(SURROGATE)]
 
     before = references()
     # A leak grows the blocks in every window; a cache that fills up (seen
