@@ -571,9 +571,8 @@ CATALOGUE = [
            "work.outputs[3][i] = greeks.vega;", "work.outputs[3][i] = greeks.rho;", "vega's column holds rho"),
     Mutant("batch-number-width", "src/binding/batch_dispatch.h", "std::memcpy(&value, element, sizeof value);",
            "std::memcpy(&value, element, 4);", "half of each input read"),
-    Mutant("batch-setting-slot", BATCH,
-           "    while (signature.spec.keyword_only[threads_slot - kKeywordOnlySlot] != kThreadsParameter) {\n"
-           "        ++threads_slot;\n    }\n", "", "threads read from the first keyword-only slot"),
+    Mutant("batch-setting-slot", BATCH, "        ++threads_slot;\n", "",
+           "threads read from the first keyword-only slot"),
     Mutant("nb-continued-fraction", NB, "denominator = a + k / denominator;",
            "denominator = a + (k + 1) / denominator;", "the tail's continued fraction with shifted numerators"),
     Mutant("nb-taylor-recurrence", NB, "const double odd = h * even + (n + 1.0) * derivative;",

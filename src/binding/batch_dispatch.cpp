@@ -110,8 +110,10 @@ Fallible<OwnedRef> batch_call(const BatchSignature& signature, ChunkComputation 
     } else {
         types.set_scalar(OptionType::Call);  // the default "call"
     }
+    // threads is the last keyword-only parameter.
     std::size_t threads_slot = kKeywordOnlySlot;
-    while (signature.spec.keyword_only[threads_slot - kKeywordOnlySlot] != kThreadsParameter) {
+    while (threads_slot + 1 < kKeywordOnlySlot + kMaxKeywordOnly &&
+           signature.spec.keyword_only[threads_slot + 1 - kKeywordOnlySlot] != nullptr) {
         ++threads_slot;
     }
     CallSetting setting;
