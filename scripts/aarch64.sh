@@ -203,8 +203,8 @@ in_root "$venv/bin/python" "$tests/libm_variant.py"
 if [ "$mode" = --ci ]; then
     # The module's contract: its contents, arguments, result type and exact
     # values.
-    suite="tests/python/test_module.py tests/python/test_arguments.py tests/python/test_greeks_type.py
-           tests/python/test_exactness.py"
+    suite="tests/python/test_module.py tests/python/test_arguments.py tests/python/test_greeks_type.py"
+    suite="$suite tests/python/test_exactness.py"
 else
     suite="tests/python"
 fi
