@@ -13,6 +13,10 @@
 #    table and report against their script and cache;
 #  - the C++ suites and the module built with Clang, whose results must equal
 #    the g++ module's bit for bit;
+#  - the aarch64 wheel, cross-compiled and repaired to manylinux_2_28_aarch64,
+#    with its contract tests and every function's results against the
+#    x86-64 module's, under emulation in an arm64 root made here and kept
+#    (scripts/aarch64.sh --ci);
 #  - which exp, log and pow variant this machine runs;
 #  - the CI subset of the mutation run (scripts/mutation.py --ci): planted
 #    faults, each of which some test must catch;
@@ -24,6 +28,7 @@ build="${VELARIX_BUILD_DIR:-$PWD/build}"
 versions=(${VELARIX_PYTHONS:-3.12 3.13})
 clang="${VELARIX_CLANG:-clang++-16}"
 sid_root="${VELARIX_SID_ROOT:-/var/cache/velarix/sid-chroot}"
+arm64_root="${VELARIX_ARM64_ROOT:-/var/cache/velarix/arm64-root}"
 
 # The newest installed interpreter of a minor version: pyenv's, else on PATH.
 find_python() {
@@ -126,6 +131,9 @@ cmake_configure -S . -B "$build/clang" -DCMAKE_CXX_COMPILER="$clang" -DVELARIX_B
 "$tools/bin/python" tests/compilers/same_results.py dump "$build/results-gcc.bin"
 PYTHONPATH="$build/clang" "$tools/bin/python" tests/compilers/same_results.py dump "$build/results-clang.bin"
 "$tools/bin/python" tests/compilers/same_results.py compare "$build/results-gcc.bin" "$build/results-clang.bin"
+
+echo "== the aarch64 wheel under emulation"
+VELARIX_ARM64_ROOT="$arm64_root" VELARIX_X86_RESULTS="$build/results-gcc.bin" bash scripts/aarch64.sh --ci
 
 echo "== exp, log and pow on this machine"
 "$tools/bin/python" scripts/libm_variant.py
