@@ -336,6 +336,16 @@ Fallible<bool> NumberColumn::read(const NumpyHandles& numpy, PyObject* argument,
     return true;
 }
 
+void NumberColumn::copy_values() {
+    std::vector<double> values(static_cast<std::size_t>(element_count(operand_.shape).value_or(0)));
+    (void)for_each_element(operand_, [&](Py_ssize_t i, const char* element) -> std::optional<ErrorValue> {
+        std::memcpy(&values[static_cast<std::size_t>(i)], element, sizeof(double));
+        return std::nullopt;
+    });
+    converted_ = std::move(values);
+    operand_ = contiguous_operand(converted_.data(), operand_.shape, sizeof(double));
+}
+
 void OptionTypeColumn::set_scalar(OptionType type) {
     types_.assign(1, static_cast<unsigned char>(type));
     operand_ = StridedOperand{};

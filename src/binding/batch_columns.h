@@ -20,6 +20,7 @@ struct NumpyHandles {
     PyObject* empty;
     PyObject* float64;
     PyObject* int8;
+    PyObject* ndarray;
     PyObject* object;
 };
 
@@ -56,6 +57,9 @@ public:
     // TypeError); the converted array is kept alive by the column.
     Fallible<bool> read(const NumpyHandles& numpy, PyObject* argument, const char* parameter);
     void set_scalar(double value);
+    // Reads the values from a copy of its own from now on: an output in the
+    // caller's memory may share it, and is written while they are read.
+    void copy_values();
     const StridedOperand& operand() const { return operand_; }
 
 private:

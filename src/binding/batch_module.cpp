@@ -121,10 +121,11 @@ Fallible<bool> execute(PyObject* module) {
         return std::move(numpy.error());
     }
     BatchState& state = state_of(module);
-    const std::array<std::pair<PyObject**, const char*>, 4> handles = {{{&state.numpy.asarray, "asarray"},
+    const std::array<std::pair<PyObject**, const char*>, 5> handles = {{{&state.numpy.asarray, "asarray"},
                                                                         {&state.numpy.empty, "empty"},
                                                                         {&state.numpy.float64, "float64"},
-                                                                        {&state.numpy.int8, "int8"}}};
+                                                                        {&state.numpy.int8, "int8"},
+                                                                        {&state.numpy.ndarray, "ndarray"}}};
     for (const auto& [slot, name] : handles) {
         Fallible<OwnedRef> handle = attribute(numpy.value().get(), name);
         if (!handle.ok()) {
@@ -189,9 +190,9 @@ int execute_slot(PyObject* module) {
     return outcome ? 0 : -1;
 }
 
-std::array<PyObject**, 6> state_references(BatchState& state) {
-    return {&state.numpy.asarray, &state.numpy.empty, &state.numpy.float64, &state.numpy.int8, &state.numpy.object,
-            &state.greeks_class};
+std::array<PyObject**, 7> state_references(BatchState& state) {
+    return {&state.numpy.asarray, &state.numpy.empty,  &state.numpy.float64, &state.numpy.int8,
+            &state.numpy.ndarray, &state.numpy.object, &state.greeks_class};
 }
 
 int traverse_state(PyObject* module, visitproc visit, void* arg) {

@@ -63,21 +63,25 @@ def test_a_book_is_priced_bit_for_bit_as_the_scalar_module_prices_it(name, threa
 
 
 @pytest.mark.parametrize("name", NAMES)
-def test_every_function_has_the_scalar_signature_and_the_keyword_only_threads(name):
+def test_every_function_has_the_scalar_signature_and_the_keyword_only_out_and_threads(name):
     function = getattr(velarix_batch, name)
     scalar_signature = getattr(velarix, name).__text_signature__
-    assert function.__text_signature__ == scalar_signature[:-1] + ", *, threads=None)"
+    assert function.__text_signature__ == scalar_signature[:-1] + ", *, out=None, threads=None)"
     assert function.__doc__.startswith(getattr(velarix, name).__doc__.split("\n")[0] + "\n\nArgs:\n")
     assert function.__module__ == "velarix_batch"
 
 
 BATCH_ARGUMENTS = """\
+    out: Keyword only: arrays to write the results into, as numpy's out=
+        (default: new arrays): a C-contiguous, writeable float64 array of
+        the broadcast shape, for the Greeks a tuple of five; the call
+        returns them. A refused call writes nothing into them.
     threads: Keyword only: the threads to compute on (default: the CPUs
         this process may use; 1 computes on the calling thread only)
 
-Every argument but threads is a number (a str for option_type) or an
-array-like of them; they broadcast against each other as numpy arrays do.
-Each result is bit for bit the velarix function's on the same inputs.
+Every argument but out and threads is a number (a str for option_type) or
+an array-like of them; they broadcast against each other as numpy arrays
+do. Each result is bit for bit the velarix function's on the same inputs.
 
 Returns:
 """
