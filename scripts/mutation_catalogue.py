@@ -574,6 +574,15 @@ CATALOGUE = [
     Mutant("batch-setting-slot", BATCH,
            "    while (spec.keyword_only[slot - kKeywordOnlySlot] != name) {\n        ++slot;\n    }\n", "",
            "out and threads read from the first keyword-only slot"),
+    # One option of Python numbers, computed without arrays.
+    Mutant("batch-one-option-out", BATCH, "    if (out != nullptr && out != Py_None) {\n        return false;\n    }\n",
+           "", "a call of numbers with a 0-d out= answered with a new numpy.float64"),
+    Mutant("batch-one-option-lock", BATCH, "kReleaseLockGrain = 64;", "kReleaseLockGrain = 0;",
+           "an American engine option of numbers computed with the interpreter lock held"),
+    Mutant("batch-one-option-reason-type", BATCH, "numpy_scalar(state.numpy.int8,", "numpy_scalar(state.numpy.float64,",
+           "the reason of one option returned as numpy.float64"),
+    Mutant("batch-one-option-reasons", BATCH, "setting.reasons ? &reason : nullptr", "nullptr",
+           "the reason of one option never written"),
     # out=: the caller's arrays checked, wrapped, returned; inputs in their memory copied.
     Mutant("batch-out-copy", BATCH, "            column.copy_values();\n", "",
            "an input sharing memory with out read while out is written"),

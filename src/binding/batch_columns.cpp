@@ -273,7 +273,7 @@ Fallible<bool> NumberColumn::read_one(PyObject* argument, const char* parameter)
 }
 
 Fallible<bool> NumberColumn::read(const NumpyHandles& numpy, PyObject* argument, const char* parameter) {
-    if (PyType_HasFeature(Py_TYPE(argument), Py_TPFLAGS_LONG_SUBCLASS) || PyFloat_Check(argument)) {
+    if (is_python_number(argument)) {
         return read_one(argument, parameter);
     }
     Fallible<OwnedRef> array = as_array(numpy, argument);

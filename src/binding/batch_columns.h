@@ -48,6 +48,12 @@ private:
     bool held_ = false;
 };
 
+// Whether `argument` is a Python int or float (a subclass included): a
+// number read as the scalar module reads it, never through numpy.
+inline bool is_python_number(PyObject* argument) {
+    return PyType_HasFeature(Py_TYPE(argument), Py_TPFLAGS_LONG_SUBCLASS) || PyFloat_Check(argument);
+}
+
 // One number parameter: a scalar, or a float64 array held with its buffer.
 // Python numbers and other values that are no array (numpy makes a 0-d array
 // of them) are read by PyFloat_AsDouble as the scalar module reads them.

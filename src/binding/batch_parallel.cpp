@@ -120,18 +120,6 @@ std::optional<ErrorValue> refuse_output(const NumpyHandles& numpy, PyObject* arr
     return std::nullopt;
 }
 
-// The interpreter lock released for the life of the object.
-class ReleasedInterpreterLock {
-public:
-    ReleasedInterpreterLock() : state_(PyEval_SaveThread()) {}
-    ReleasedInterpreterLock(const ReleasedInterpreterLock&) = delete;
-    ReleasedInterpreterLock& operator=(const ReleasedInterpreterLock&) = delete;
-    ~ReleasedInterpreterLock() { PyEval_RestoreThread(state_); }
-
-private:
-    PyThreadState* state_;
-};
-
 // Threads joined before the object goes, also when starting one failed.
 class JoinedThreads {
 public:

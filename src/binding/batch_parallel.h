@@ -72,6 +72,18 @@ private:
     std::int8_t* reasons_ = nullptr;
 };
 
+// The interpreter lock released for the life of the object.
+class ReleasedInterpreterLock {
+public:
+    ReleasedInterpreterLock() : state_(PyEval_SaveThread()) {}
+    ReleasedInterpreterLock(const ReleasedInterpreterLock&) = delete;
+    ReleasedInterpreterLock& operator=(const ReleasedInterpreterLock&) = delete;
+    ~ReleasedInterpreterLock() { PyEval_RestoreThread(state_); }
+
+private:
+    PyThreadState* state_;
+};
+
 // A core failure at flat index `index`; the earliest one is raised.
 struct IndexedFailure {
     Py_ssize_t index;

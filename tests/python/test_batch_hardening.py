@@ -23,9 +23,21 @@ LEAK_CALLS = int(os.environ.get("VELARIX_LEAK_CALLS", "1000000"))
 HUGE = int(os.environ.get("VELARIX_BATCH_HUGE", "10000000"))
 
 
-def test_another_python_thread_runs_while_a_long_call_computes():
+LONG_CALLS = {
+    "a book": lambda: velarix_batch.am_greeks(np.linspace(50.0, 150.0, 60_000), 100.0, 1.0, 0.05, 0.3, 0.02, "put",
+                                              threads=1),
+    # One option of Python numbers each, on the calling thread.
+    "accurate American options one by one": lambda: [
+        velarix_batch.american_greeks(100.0, 95.0, 0.5, 0.05, 0.3, 0.02, "put", accuracy="accurate")
+        for _ in range(100)],
+}
+
+
+@pytest.mark.parametrize("call", LONG_CALLS)
+def test_another_python_thread_runs_while_a_long_call_computes(call):
     """The other thread needs the interpreter lock after each short sleep: it
-    makes progress during the call only if the call released the lock."""
+    makes progress during the call only if the call released the lock (else
+    once a switch interval, 5 ms)."""
     progress = [0]
     running = threading.Event()
     stop = threading.Event()
@@ -36,19 +48,19 @@ def test_another_python_thread_runs_while_a_long_call_computes():
             time.sleep(0.0001)
             progress[0] += 1
 
-    spot = np.linspace(50.0, 150.0, 60_000)
     other = threading.Thread(target=sleep_and_count)
     other.start()
     running.wait()
     try:
         before = progress[0]
-        velarix_batch.am_greeks(spot, 100.0, 1.0, 0.05, 0.3, 0.02, "put", threads=1)
+        LONG_CALLS[call]()
         during = progress[0] - before
     finally:
         stop.set()
         other.join()
-    # With the lock held all along, at most a step at each end of the call;
-    # released, a step per wake-up over a call of a few hundred milliseconds.
+    # With the lock held all along, a step at each end of the call and one a
+    # switch interval; released, a step per wake-up over a book of a few
+    # hundred milliseconds, or a hundred options of about 0.1 ms each.
     assert during >= 10
 
 
