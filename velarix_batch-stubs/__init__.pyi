@@ -17,6 +17,9 @@ _OptionType = Literal["call", "put"] | str
 _Numbers = ArrayLike
 _OptionTypes = _OptionType | ArrayLike
 _Array = NDArray[np.float64]
+# out=: the arrays to write into, returned as given (new ones when None).
+_Out = _Array | tuple[_Array]
+_GreeksOut = tuple[_Array, _Array, _Array, _Array, _Array]
 # The American engine's settings.
 _Accuracy = Literal["fast", "accurate"]
 _Exercise = Literal["european", "american"]
@@ -32,85 +35,85 @@ class Greeks(NamedTuple, Generic[_Field]):
     vega: _Field
     rho: _Field
 
-# Each function has two overloads: every input a scalar gives numpy.float64
-# values, anything else arrays. The first is a special case of the second
+# Each function has two overloads: every input a scalar (and no out=) gives
+# numpy.float64 values, anything else arrays. The first is a special case of the second
 # with another return type, which mypy calls an overlap; it is the intent.
 @overload
-def bs_delta(s: float, k: float, t: float, r: float, sigma: float, q: float = 0.0, option_type: _OptionType = "call", *, threads: int | None = None) -> np.float64: ...  # type: ignore[overload-overlap]
+def bs_delta(s: float, k: float, t: float, r: float, sigma: float, q: float = 0.0, option_type: _OptionType = "call", *, out: None = None, threads: int | None = None) -> np.float64: ...  # type: ignore[overload-overlap]
 @overload
-def bs_delta(s: _Numbers, k: _Numbers, t: _Numbers, r: _Numbers, sigma: _Numbers, q: _Numbers = 0.0, option_type: _OptionTypes = "call", *, threads: int | None = None) -> _Array: ...
+def bs_delta(s: _Numbers, k: _Numbers, t: _Numbers, r: _Numbers, sigma: _Numbers, q: _Numbers = 0.0, option_type: _OptionTypes = "call", *, out: _Out | None = None, threads: int | None = None) -> _Array: ...
 @overload
-def bs_gamma(s: float, k: float, t: float, r: float, sigma: float, q: float = 0.0, *, threads: int | None = None) -> np.float64: ...  # type: ignore[overload-overlap]
+def bs_gamma(s: float, k: float, t: float, r: float, sigma: float, q: float = 0.0, *, out: None = None, threads: int | None = None) -> np.float64: ...  # type: ignore[overload-overlap]
 @overload
-def bs_gamma(s: _Numbers, k: _Numbers, t: _Numbers, r: _Numbers, sigma: _Numbers, q: _Numbers = 0.0, *, threads: int | None = None) -> _Array: ...
+def bs_gamma(s: _Numbers, k: _Numbers, t: _Numbers, r: _Numbers, sigma: _Numbers, q: _Numbers = 0.0, *, out: _Out | None = None, threads: int | None = None) -> _Array: ...
 @overload
-def bs_theta(s: float, k: float, t: float, r: float, sigma: float, q: float = 0.0, option_type: _OptionType = "call", *, threads: int | None = None) -> np.float64: ...  # type: ignore[overload-overlap]
+def bs_theta(s: float, k: float, t: float, r: float, sigma: float, q: float = 0.0, option_type: _OptionType = "call", *, out: None = None, threads: int | None = None) -> np.float64: ...  # type: ignore[overload-overlap]
 @overload
-def bs_theta(s: _Numbers, k: _Numbers, t: _Numbers, r: _Numbers, sigma: _Numbers, q: _Numbers = 0.0, option_type: _OptionTypes = "call", *, threads: int | None = None) -> _Array: ...
+def bs_theta(s: _Numbers, k: _Numbers, t: _Numbers, r: _Numbers, sigma: _Numbers, q: _Numbers = 0.0, option_type: _OptionTypes = "call", *, out: _Out | None = None, threads: int | None = None) -> _Array: ...
 @overload
-def bs_vega(s: float, k: float, t: float, r: float, sigma: float, q: float = 0.0, *, threads: int | None = None) -> np.float64: ...  # type: ignore[overload-overlap]
+def bs_vega(s: float, k: float, t: float, r: float, sigma: float, q: float = 0.0, *, out: None = None, threads: int | None = None) -> np.float64: ...  # type: ignore[overload-overlap]
 @overload
-def bs_vega(s: _Numbers, k: _Numbers, t: _Numbers, r: _Numbers, sigma: _Numbers, q: _Numbers = 0.0, *, threads: int | None = None) -> _Array: ...
+def bs_vega(s: _Numbers, k: _Numbers, t: _Numbers, r: _Numbers, sigma: _Numbers, q: _Numbers = 0.0, *, out: _Out | None = None, threads: int | None = None) -> _Array: ...
 @overload
-def bs_rho(s: float, k: float, t: float, r: float, sigma: float, q: float = 0.0, option_type: _OptionType = "call", *, threads: int | None = None) -> np.float64: ...  # type: ignore[overload-overlap]
+def bs_rho(s: float, k: float, t: float, r: float, sigma: float, q: float = 0.0, option_type: _OptionType = "call", *, out: None = None, threads: int | None = None) -> np.float64: ...  # type: ignore[overload-overlap]
 @overload
-def bs_rho(s: _Numbers, k: _Numbers, t: _Numbers, r: _Numbers, sigma: _Numbers, q: _Numbers = 0.0, option_type: _OptionTypes = "call", *, threads: int | None = None) -> _Array: ...
+def bs_rho(s: _Numbers, k: _Numbers, t: _Numbers, r: _Numbers, sigma: _Numbers, q: _Numbers = 0.0, option_type: _OptionTypes = "call", *, out: _Out | None = None, threads: int | None = None) -> _Array: ...
 @overload
-def bs_greeks(s: float, k: float, t: float, r: float, sigma: float, q: float = 0.0, option_type: _OptionType = "call", *, threads: int | None = None) -> Greeks[np.float64]: ...  # type: ignore[overload-overlap]
+def bs_greeks(s: float, k: float, t: float, r: float, sigma: float, q: float = 0.0, option_type: _OptionType = "call", *, out: None = None, threads: int | None = None) -> Greeks[np.float64]: ...  # type: ignore[overload-overlap]
 @overload
-def bs_greeks(s: _Numbers, k: _Numbers, t: _Numbers, r: _Numbers, sigma: _Numbers, q: _Numbers = 0.0, option_type: _OptionTypes = "call", *, threads: int | None = None) -> Greeks[_Array]: ...
+def bs_greeks(s: _Numbers, k: _Numbers, t: _Numbers, r: _Numbers, sigma: _Numbers, q: _Numbers = 0.0, option_type: _OptionTypes = "call", *, out: _GreeksOut | None = None, threads: int | None = None) -> Greeks[_Array]: ...
 @overload
-def am_price(s: float, k: float, t: float, r: float, sigma: float, q: float = 0.0, option_type: _OptionType = "call", *, threads: int | None = None) -> np.float64: ...  # type: ignore[overload-overlap]
+def am_price(s: float, k: float, t: float, r: float, sigma: float, q: float = 0.0, option_type: _OptionType = "call", *, out: None = None, threads: int | None = None) -> np.float64: ...  # type: ignore[overload-overlap]
 @overload
-def am_price(s: _Numbers, k: _Numbers, t: _Numbers, r: _Numbers, sigma: _Numbers, q: _Numbers = 0.0, option_type: _OptionTypes = "call", *, threads: int | None = None) -> _Array: ...
+def am_price(s: _Numbers, k: _Numbers, t: _Numbers, r: _Numbers, sigma: _Numbers, q: _Numbers = 0.0, option_type: _OptionTypes = "call", *, out: _Out | None = None, threads: int | None = None) -> _Array: ...
 @overload
-def am_delta(s: float, k: float, t: float, r: float, sigma: float, q: float = 0.0, option_type: _OptionType = "call", *, threads: int | None = None) -> np.float64: ...  # type: ignore[overload-overlap]
+def am_delta(s: float, k: float, t: float, r: float, sigma: float, q: float = 0.0, option_type: _OptionType = "call", *, out: None = None, threads: int | None = None) -> np.float64: ...  # type: ignore[overload-overlap]
 @overload
-def am_delta(s: _Numbers, k: _Numbers, t: _Numbers, r: _Numbers, sigma: _Numbers, q: _Numbers = 0.0, option_type: _OptionTypes = "call", *, threads: int | None = None) -> _Array: ...
+def am_delta(s: _Numbers, k: _Numbers, t: _Numbers, r: _Numbers, sigma: _Numbers, q: _Numbers = 0.0, option_type: _OptionTypes = "call", *, out: _Out | None = None, threads: int | None = None) -> _Array: ...
 @overload
-def am_gamma(s: float, k: float, t: float, r: float, sigma: float, q: float = 0.0, option_type: _OptionType = "call", *, threads: int | None = None) -> np.float64: ...  # type: ignore[overload-overlap]
+def am_gamma(s: float, k: float, t: float, r: float, sigma: float, q: float = 0.0, option_type: _OptionType = "call", *, out: None = None, threads: int | None = None) -> np.float64: ...  # type: ignore[overload-overlap]
 @overload
-def am_gamma(s: _Numbers, k: _Numbers, t: _Numbers, r: _Numbers, sigma: _Numbers, q: _Numbers = 0.0, option_type: _OptionTypes = "call", *, threads: int | None = None) -> _Array: ...
+def am_gamma(s: _Numbers, k: _Numbers, t: _Numbers, r: _Numbers, sigma: _Numbers, q: _Numbers = 0.0, option_type: _OptionTypes = "call", *, out: _Out | None = None, threads: int | None = None) -> _Array: ...
 @overload
-def am_theta(s: float, k: float, t: float, r: float, sigma: float, q: float = 0.0, option_type: _OptionType = "call", *, threads: int | None = None) -> np.float64: ...  # type: ignore[overload-overlap]
+def am_theta(s: float, k: float, t: float, r: float, sigma: float, q: float = 0.0, option_type: _OptionType = "call", *, out: None = None, threads: int | None = None) -> np.float64: ...  # type: ignore[overload-overlap]
 @overload
-def am_theta(s: _Numbers, k: _Numbers, t: _Numbers, r: _Numbers, sigma: _Numbers, q: _Numbers = 0.0, option_type: _OptionTypes = "call", *, threads: int | None = None) -> _Array: ...
+def am_theta(s: _Numbers, k: _Numbers, t: _Numbers, r: _Numbers, sigma: _Numbers, q: _Numbers = 0.0, option_type: _OptionTypes = "call", *, out: _Out | None = None, threads: int | None = None) -> _Array: ...
 @overload
-def am_vega(s: float, k: float, t: float, r: float, sigma: float, q: float = 0.0, option_type: _OptionType = "call", *, threads: int | None = None) -> np.float64: ...  # type: ignore[overload-overlap]
+def am_vega(s: float, k: float, t: float, r: float, sigma: float, q: float = 0.0, option_type: _OptionType = "call", *, out: None = None, threads: int | None = None) -> np.float64: ...  # type: ignore[overload-overlap]
 @overload
-def am_vega(s: _Numbers, k: _Numbers, t: _Numbers, r: _Numbers, sigma: _Numbers, q: _Numbers = 0.0, option_type: _OptionTypes = "call", *, threads: int | None = None) -> _Array: ...
+def am_vega(s: _Numbers, k: _Numbers, t: _Numbers, r: _Numbers, sigma: _Numbers, q: _Numbers = 0.0, option_type: _OptionTypes = "call", *, out: _Out | None = None, threads: int | None = None) -> _Array: ...
 @overload
-def am_rho(s: float, k: float, t: float, r: float, sigma: float, q: float = 0.0, option_type: _OptionType = "call", *, threads: int | None = None) -> np.float64: ...  # type: ignore[overload-overlap]
+def am_rho(s: float, k: float, t: float, r: float, sigma: float, q: float = 0.0, option_type: _OptionType = "call", *, out: None = None, threads: int | None = None) -> np.float64: ...  # type: ignore[overload-overlap]
 @overload
-def am_rho(s: _Numbers, k: _Numbers, t: _Numbers, r: _Numbers, sigma: _Numbers, q: _Numbers = 0.0, option_type: _OptionTypes = "call", *, threads: int | None = None) -> _Array: ...
+def am_rho(s: _Numbers, k: _Numbers, t: _Numbers, r: _Numbers, sigma: _Numbers, q: _Numbers = 0.0, option_type: _OptionTypes = "call", *, out: _Out | None = None, threads: int | None = None) -> _Array: ...
 @overload
-def am_greeks(s: float, k: float, t: float, r: float, sigma: float, q: float = 0.0, option_type: _OptionType = "call", *, threads: int | None = None) -> Greeks[np.float64]: ...  # type: ignore[overload-overlap]
+def am_greeks(s: float, k: float, t: float, r: float, sigma: float, q: float = 0.0, option_type: _OptionType = "call", *, out: None = None, threads: int | None = None) -> Greeks[np.float64]: ...  # type: ignore[overload-overlap]
 @overload
-def am_greeks(s: _Numbers, k: _Numbers, t: _Numbers, r: _Numbers, sigma: _Numbers, q: _Numbers = 0.0, option_type: _OptionTypes = "call", *, threads: int | None = None) -> Greeks[_Array]: ...
+def am_greeks(s: _Numbers, k: _Numbers, t: _Numbers, r: _Numbers, sigma: _Numbers, q: _Numbers = 0.0, option_type: _OptionTypes = "call", *, out: _GreeksOut | None = None, threads: int | None = None) -> Greeks[_Array]: ...
 @overload
-def american_price(s: float, k: float, t: float, r: float, sigma: float, q: float = 0.0, option_type: _OptionType = "call", *, accuracy: _Accuracy = "fast", threads: int | None = None) -> np.float64: ...  # type: ignore[overload-overlap]
+def american_price(s: float, k: float, t: float, r: float, sigma: float, q: float = 0.0, option_type: _OptionType = "call", *, accuracy: _Accuracy = "fast", out: None = None, threads: int | None = None) -> np.float64: ...  # type: ignore[overload-overlap]
 @overload
-def american_price(s: _Numbers, k: _Numbers, t: _Numbers, r: _Numbers, sigma: _Numbers, q: _Numbers = 0.0, option_type: _OptionTypes = "call", *, accuracy: _Accuracy = "fast", threads: int | None = None) -> _Array: ...
+def american_price(s: _Numbers, k: _Numbers, t: _Numbers, r: _Numbers, sigma: _Numbers, q: _Numbers = 0.0, option_type: _OptionTypes = "call", *, accuracy: _Accuracy = "fast", out: _Out | None = None, threads: int | None = None) -> _Array: ...
 @overload
-def american_greeks(s: float, k: float, t: float, r: float, sigma: float, q: float = 0.0, option_type: _OptionType = "call", *, accuracy: _Accuracy = "fast", threads: int | None = None) -> Greeks[np.float64]: ...  # type: ignore[overload-overlap]
+def american_greeks(s: float, k: float, t: float, r: float, sigma: float, q: float = 0.0, option_type: _OptionType = "call", *, accuracy: _Accuracy = "fast", out: None = None, threads: int | None = None) -> Greeks[np.float64]: ...  # type: ignore[overload-overlap]
 @overload
-def american_greeks(s: _Numbers, k: _Numbers, t: _Numbers, r: _Numbers, sigma: _Numbers, q: _Numbers = 0.0, option_type: _OptionTypes = "call", *, accuracy: _Accuracy = "fast", threads: int | None = None) -> Greeks[_Array]: ...
+def american_greeks(s: _Numbers, k: _Numbers, t: _Numbers, r: _Numbers, sigma: _Numbers, q: _Numbers = 0.0, option_type: _OptionTypes = "call", *, accuracy: _Accuracy = "fast", out: _GreeksOut | None = None, threads: int | None = None) -> Greeks[_Array]: ...
 @overload
-def exercise_boundary(k: float, t: float, r: float, sigma: float, q: float = 0.0, option_type: _OptionType = "call", *, accuracy: _Accuracy = "fast", threads: int | None = None) -> np.float64: ...  # type: ignore[overload-overlap]
+def exercise_boundary(k: float, t: float, r: float, sigma: float, q: float = 0.0, option_type: _OptionType = "call", *, accuracy: _Accuracy = "fast", out: None = None, threads: int | None = None) -> np.float64: ...  # type: ignore[overload-overlap]
 @overload
-def exercise_boundary(k: _Numbers, t: _Numbers, r: _Numbers, sigma: _Numbers, q: _Numbers = 0.0, option_type: _OptionTypes = "call", *, accuracy: _Accuracy = "fast", threads: int | None = None) -> _Array: ...
+def exercise_boundary(k: _Numbers, t: _Numbers, r: _Numbers, sigma: _Numbers, q: _Numbers = 0.0, option_type: _OptionTypes = "call", *, accuracy: _Accuracy = "fast", out: _Out | None = None, threads: int | None = None) -> _Array: ...
 @overload
-def european_price(s: float, k: float, t: float, r: float, sigma: float, q: float = 0.0, option_type: _OptionType = "call", *, threads: int | None = None) -> np.float64: ...  # type: ignore[overload-overlap]
+def european_price(s: float, k: float, t: float, r: float, sigma: float, q: float = 0.0, option_type: _OptionType = "call", *, out: None = None, threads: int | None = None) -> np.float64: ...  # type: ignore[overload-overlap]
 @overload
-def european_price(s: _Numbers, k: _Numbers, t: _Numbers, r: _Numbers, sigma: _Numbers, q: _Numbers = 0.0, option_type: _OptionTypes = "call", *, threads: int | None = None) -> _Array: ...
+def european_price(s: _Numbers, k: _Numbers, t: _Numbers, r: _Numbers, sigma: _Numbers, q: _Numbers = 0.0, option_type: _OptionTypes = "call", *, out: _Out | None = None, threads: int | None = None) -> _Array: ...
 @overload
-def implied_volatility(price: float, s: float, k: float, t: float, r: float, q: float = 0.0, option_type: _OptionType = "call", *, exercise: _Exercise = "european", accuracy: _Accuracy = "fast", reasons: Literal[False] = False, threads: int | None = None) -> np.float64: ...  # type: ignore[overload-overlap]
+def implied_volatility(price: float, s: float, k: float, t: float, r: float, q: float = 0.0, option_type: _OptionType = "call", *, exercise: _Exercise = "european", accuracy: _Accuracy = "fast", reasons: Literal[False] = False, out: None = None, threads: int | None = None) -> np.float64: ...  # type: ignore[overload-overlap]
 @overload
-def implied_volatility(price: float, s: float, k: float, t: float, r: float, q: float = 0.0, option_type: _OptionType = "call", *, exercise: _Exercise = "european", accuracy: _Accuracy = "fast", reasons: Literal[True], threads: int | None = None) -> tuple[np.float64, np.int8]: ...  # type: ignore[overload-overlap]
+def implied_volatility(price: float, s: float, k: float, t: float, r: float, q: float = 0.0, option_type: _OptionType = "call", *, exercise: _Exercise = "european", accuracy: _Accuracy = "fast", reasons: Literal[True], out: None = None, threads: int | None = None) -> tuple[np.float64, np.int8]: ...  # type: ignore[overload-overlap]
 @overload
-def implied_volatility(price: _Numbers, s: _Numbers, k: _Numbers, t: _Numbers, r: _Numbers, q: _Numbers = 0.0, option_type: _OptionTypes = "call", *, exercise: _Exercise = "european", accuracy: _Accuracy = "fast", reasons: Literal[False] = False, threads: int | None = None) -> _Array: ...
+def implied_volatility(price: _Numbers, s: _Numbers, k: _Numbers, t: _Numbers, r: _Numbers, q: _Numbers = 0.0, option_type: _OptionTypes = "call", *, exercise: _Exercise = "european", accuracy: _Accuracy = "fast", reasons: Literal[False] = False, out: _Out | None = None, threads: int | None = None) -> _Array: ...
 @overload
-def implied_volatility(price: _Numbers, s: _Numbers, k: _Numbers, t: _Numbers, r: _Numbers, q: _Numbers = 0.0, option_type: _OptionTypes = "call", *, exercise: _Exercise = "european", accuracy: _Accuracy = "fast", reasons: Literal[True], threads: int | None = None) -> tuple[_Array, NDArray[np.int8]]: ...
+def implied_volatility(price: _Numbers, s: _Numbers, k: _Numbers, t: _Numbers, r: _Numbers, q: _Numbers = 0.0, option_type: _OptionTypes = "call", *, exercise: _Exercise = "european", accuracy: _Accuracy = "fast", reasons: Literal[True], out: tuple[_Array, NDArray[np.int8]] | None = None, threads: int | None = None) -> tuple[_Array, NDArray[np.int8]]: ...
 
 # The texts of implied_volatility's reason codes, indexed by code (0: "solved").
 IMPLIED_VOLATILITY_REASONS: tuple[str, ...]

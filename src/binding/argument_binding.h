@@ -15,9 +15,9 @@
 namespace velarix {
 
 // The parameters of one function as a module offers it: the first
-// `parameter_count` of `names`, positional or keyword, and up to four
+// `parameter_count` of `names`, positional or keyword, and up to five
 // keyword-only parameters after them.
-inline constexpr std::size_t kMaxKeywordOnly = 4;
+inline constexpr std::size_t kMaxKeywordOnly = 5;
 
 struct ParameterSpec {
     const char* function_name;

@@ -273,7 +273,7 @@ Fallible<bool> NumberColumn::read_one(PyObject* argument, const char* parameter)
 }
 
 Fallible<bool> NumberColumn::read(const NumpyHandles& numpy, PyObject* argument, const char* parameter) {
-    if (PyType_HasFeature(Py_TYPE(argument), Py_TPFLAGS_LONG_SUBCLASS) || PyFloat_Check(argument)) {
+    if (is_python_number(argument)) {
         return read_one(argument, parameter);
     }
     Fallible<OwnedRef> array = as_array(numpy, argument);
@@ -334,6 +334,16 @@ Fallible<bool> NumberColumn::read(const NumpyHandles& numpy, PyObject* argument,
     }
     operand_ = contiguous_operand(converted_.data(), source.shape, sizeof(double));
     return true;
+}
+
+void NumberColumn::copy_values() {
+    std::vector<double> values(static_cast<std::size_t>(element_count(operand_.shape).value_or(0)));
+    (void)for_each_element(operand_, [&](Py_ssize_t i, const char* element) -> std::optional<ErrorValue> {
+        std::memcpy(&values[static_cast<std::size_t>(i)], element, sizeof(double));
+        return std::nullopt;
+    });
+    converted_ = std::move(values);
+    operand_ = contiguous_operand(converted_.data(), operand_.shape, sizeof(double));
 }
 
 void OptionTypeColumn::set_scalar(OptionType type) {

@@ -20,6 +20,7 @@ struct NumpyHandles {
     PyObject* empty;
     PyObject* float64;
     PyObject* int8;
+    PyObject* ndarray;
     PyObject* object;
 };
 
@@ -47,6 +48,12 @@ private:
     bool held_ = false;
 };
 
+// Whether `argument` is a Python int or float (a subclass included): a
+// number read as the scalar module reads it, never through numpy.
+inline bool is_python_number(PyObject* argument) {
+    return PyType_HasFeature(Py_TYPE(argument), Py_TPFLAGS_LONG_SUBCLASS) || PyFloat_Check(argument);
+}
+
 // One number parameter: a scalar, or a float64 array held with its buffer.
 // Python numbers and other values that are no array (numpy makes a 0-d array
 // of them) are read by PyFloat_AsDouble as the scalar module reads them.
@@ -56,6 +63,9 @@ public:
     // TypeError); the converted array is kept alive by the column.
     Fallible<bool> read(const NumpyHandles& numpy, PyObject* argument, const char* parameter);
     void set_scalar(double value);
+    // Reads the values from a copy of its own from now on: an output in the
+    // caller's memory may share it, and is written while they are read.
+    void copy_values();
     const StridedOperand& operand() const { return operand_; }
 
 private:

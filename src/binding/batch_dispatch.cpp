@@ -1,8 +1,8 @@
 // Dispatch of one velarix_batch call, for every function of the module,
 // each described by its BatchSignature. With the interpreter lock held: bind
-// the arguments as velarix does (plus the keyword-only threads, and the
-// engine functions' accuracy), read the inputs into strided columns,
-// broadcast them, allocate the outputs. Then,
+// the arguments as velarix does (plus the keyword-only out and threads, and
+// the engine functions' settings), read the inputs into strided columns,
+// broadcast them, allocate the outputs or check those given. Then,
 // with the lock released, split the flat range of the broadcast shape into
 // contiguous chunks, one per thread, each walked in C order by an odometer
 // over the inputs' own strides; nothing there touches Python or allocates
@@ -13,6 +13,7 @@
 #include <array>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "argument_binding.h"
@@ -45,6 +46,17 @@ ErrorValue shape_mismatch(const BatchSignature& signature,
     return ErrorValue::deferred(PyExc_ValueError, std::move(message));
 }
 
+// The slot of the keyword-only parameter `name`, which the function has.
+// Names are compared by their text: equal literals in different files need
+// not share an address (a build that does not merge them read past the list).
+std::size_t keyword_slot(const ParameterSpec& spec, std::string_view name) {
+    std::size_t slot = kKeywordOnlySlot;
+    while (name != spec.keyword_only[slot - kKeywordOnlySlot]) {
+        ++slot;
+    }
+    return slot;
+}
+
 template <std::size_t Index>
 std::optional<IndexedFailure> compute_range(const void* work_record, Py_ssize_t begin, Py_ssize_t end) {
     const BatchWork& work = *static_cast<const BatchWork*>(work_record);
@@ -71,6 +83,172 @@ std::optional<IndexedFailure> compute_range(const void* work_record, Py_ssize_t 
     return std::nullopt;
 }
 
+PyObject* operand_argument(const BatchSignature& signature, const Slots& slots, std::size_t operand) {
+    const std::size_t slot = signature.operand_slots[operand];
+    return slot == kNoSlot ? nullptr : slots[slot];
+}
+
+const char* operand_name(const BatchSignature& signature, std::size_t operand) {
+    return signature.spec.names[signature.operand_slots[operand]];
+}
+
+// The keyword-only choices, read after the numbers and the option type:
+// the function's own, then threads (nothing for every usable CPU).
+struct KeywordChoices {
+    CallSetting setting;
+    std::optional<std::size_t> threads;
+};
+
+Fallible<KeywordChoices> read_keywords(const BatchSignature& signature, const Slots& slots) {
+    KeywordChoices choices;
+    if (signature.read_setting != nullptr) {
+        Fallible<CallSetting> read = signature.read_setting(&slots[kKeywordOnlySlot]);
+        if (!read.ok()) {
+            return std::move(read.error());
+        }
+        choices.setting = read.value();
+    }
+    Fallible<std::optional<std::size_t>> threads =
+        requested_threads(slots[keyword_slot(signature.spec, kThreadsParameter)]);
+    if (!threads.ok()) {
+        return std::move(threads.error());
+    }
+    choices.threads = threads.value();
+    return choices;
+}
+
+// What the call returns from its result objects (`results[output_count]`
+// the reasons, where asked): the one result, a Greeks named tuple of five,
+// or the tuple (results, reasons).
+Fallible<OwnedRef> returned_value(const BatchState& state, std::size_t output_count, bool with_reasons,
+                                  std::array<OwnedRef, kMaxOutputs + 1>& results) {
+    OwnedRef value;
+    if (with_reasons) {
+        value = OwnedRef::steal(PyTuple_Pack(2, results[0].get(), results[output_count].get()));
+    } else if (output_count == 1) {
+        value = std::move(results[0]);
+    } else {
+        std::array<PyObject*, kMaxOutputs> fields{};
+        for (std::size_t i = 0; i < output_count; ++i) {
+            fields[i] = results[i].get();
+        }
+        value = OwnedRef::steal(PyObject_Vectorcall(state.greeks_class, fields.data(), output_count, nullptr));
+    }
+    if (!value) {
+        return take_pending_error();
+    }
+    return value;
+}
+
+// Whether every number argument is a Python int or float (or absent), the
+// option type a str (or absent), and no out= given: one option, which
+// one_option_call computes.
+bool takes_one_option(const BatchSignature& signature, const Slots& slots) {
+    PyObject* out = slots[keyword_slot(signature.spec, kOutParameter)];
+    if (out != nullptr && out != Py_None) {
+        return false;
+    }
+    for (std::size_t i = 0; i < kNumberCount; ++i) {
+        PyObject* argument = operand_argument(signature, slots, i);
+        if (argument != nullptr && !is_python_number(argument)) {
+            return false;
+        }
+    }
+    PyObject* type = operand_argument(signature, slots, kNumberCount);
+    return type == nullptr || PyType_HasFeature(Py_TYPE(type), Py_TPFLAGS_UNICODE_SUBCLASS);
+}
+
+// numpy.float64 of a double, the type and bits of an element of a float64
+// array taken out of it.
+Fallible<OwnedRef> numpy_scalar(PyObject* numpy_type, OwnedRef number) {
+    PyObject* arguments[] = {number.get()};
+    OwnedRef scalar = number ? OwnedRef::steal(PyObject_Vectorcall(numpy_type, arguments, 1, nullptr)) : OwnedRef();
+    if (!scalar) {
+        return take_pending_error();
+    }
+    return scalar;
+}
+
+// Releasing the interpreter lock and taking it back costs about 90 ns: one
+// option is computed with the lock released where it costs microseconds,
+// those of the functions whose grain is the American engine's (so that
+// Python threads calling them at once compute at once), with it held where
+// it costs less than the release (every other function).
+constexpr Py_ssize_t kReleaseLockGrain = 64;
+
+// The call of one option. Its arguments are read and refused as the array
+// path reads them (that path reads such numbers with PyFloat_AsDouble and
+// such a str with option_type_of too), in the same order; the same chunk
+// computation computes it over a 0-d work record on the calling thread; and
+// its results become numpy.float64 (the reason numpy.int8) directly. No
+// arrays, buffers or threads: a fifth of the array path's cost
+// (benchmarks/batch.py), the same bits.
+Fallible<OwnedRef> one_option_call(const BatchSignature& signature, ChunkComputation compute, const BatchState& state,
+                                   const Slots& slots) {
+    std::array<double, kNumberCount> numbers{};  // q defaults to 0.0; an absent spot is never read
+    for (std::size_t i = 0; i < kNumberCount; ++i) {
+        if (PyObject* argument = operand_argument(signature, slots, i)) {
+            numbers[i] = PyFloat_AsDouble(argument);
+            if (numbers[i] == -1.0) {
+                if (std::optional<ErrorValue> error = conversion_failure(operand_name(signature, i))) {
+                    return std::move(*error);
+                }
+            }
+        }
+    }
+    auto type = static_cast<unsigned char>(OptionType::Call);  // the default "call"
+    if (PyObject* argument = operand_argument(signature, slots, kNumberCount)) {
+        Fallible<OptionType> read = option_type_of(argument);
+        if (!read.ok()) {
+            return std::move(read.error());
+        }
+        type = static_cast<unsigned char>(read.value());
+    }
+    Fallible<KeywordChoices> choices = read_keywords(signature, slots);
+    if (!choices.ok()) {
+        return std::move(choices.error());
+    }
+    const CallSetting& setting = choices.value().setting;
+
+    std::array<double, kMaxOutputs> values{};
+    std::int8_t reason = 0;
+    BatchWork work{Shape{}, {}, {}, {}, setting.reasons ? &reason : nullptr, setting.value};
+    for (std::size_t i = 0; i < kNumberCount; ++i) {
+        work.bases[i] = reinterpret_cast<const char*>(&numbers[i]);
+    }
+    work.bases[kNumberCount] = reinterpret_cast<const char*>(&type);
+    for (std::size_t i = 0; i < kMaxOutputs; ++i) {
+        work.outputs[i] = &values[i];
+    }
+    std::optional<IndexedFailure> failure;
+    if ((setting.grain > 0 ? setting.grain : signature.grain) <= kReleaseLockGrain) {
+        ReleasedInterpreterLock unlocked;
+        failure = compute(&work, 0, 1);
+    } else {
+        failure = compute(&work, 0, 1);
+    }
+    if (failure) {
+        return ErrorValue::deferred(PyExc_ValueError, failure->error.display());
+    }
+
+    std::array<OwnedRef, kMaxOutputs + 1> results;
+    for (std::size_t i = 0; i < signature.output_count; ++i) {
+        Fallible<OwnedRef> value = numpy_scalar(state.numpy.float64, OwnedRef::steal(PyFloat_FromDouble(values[i])));
+        if (!value.ok()) {
+            return std::move(value.error());
+        }
+        results[i] = std::move(value.value());
+    }
+    if (setting.reasons) {
+        Fallible<OwnedRef> code = numpy_scalar(state.numpy.int8, OwnedRef::steal(PyLong_FromLong(reason)));
+        if (!code.ok()) {
+            return std::move(code.error());
+        }
+        results[signature.output_count] = std::move(code.value());
+    }
+    return returned_value(state, signature.output_count, setting.reasons, results);
+}
+
 }  // namespace
 
 Fallible<OwnedRef> batch_call(const BatchSignature& signature, ChunkComputation compute, PyObject* module,
@@ -84,25 +262,24 @@ Fallible<OwnedRef> batch_call(const BatchSignature& signature, ChunkComputation 
         return take_pending_error();
     }
     const BatchState& state = *module_state;
-    auto argument_of = [&](std::size_t operand) {
-        const std::size_t slot = signature.operand_slots[operand];
-        return slot == kNoSlot ? nullptr : slots[slot];
-    };
+    if (takes_one_option(signature, slots)) {
+        return one_option_call(signature, compute, state, slots);
+    }
 
     std::array<NumberColumn, kNumberCount> numbers;
     for (std::size_t i = 0; i < kNumberCount; ++i) {
-        PyObject* argument = argument_of(i);
+        PyObject* argument = operand_argument(signature, slots, i);
         if (argument == nullptr) {
             numbers[i].set_scalar(0.0);  // q defaults to 0.0; an absent spot is never read
             continue;
         }
-        Fallible<bool> read = numbers[i].read(state.numpy, argument, signature.spec.names[signature.operand_slots[i]]);
+        Fallible<bool> read = numbers[i].read(state.numpy, argument, operand_name(signature, i));
         if (!read.ok()) {
             return std::move(read.error());
         }
     }
     OptionTypeColumn types;
-    if (PyObject* argument = argument_of(kNumberCount); argument != nullptr) {
+    if (PyObject* argument = operand_argument(signature, slots, kNumberCount); argument != nullptr) {
         Fallible<bool> read = types.read(state.numpy, argument);
         if (!read.ok()) {
             return std::move(read.error());
@@ -110,24 +287,11 @@ Fallible<OwnedRef> batch_call(const BatchSignature& signature, ChunkComputation 
     } else {
         types.set_scalar(OptionType::Call);  // the default "call"
     }
-    // threads is the last keyword-only parameter.
-    std::size_t threads_slot = kKeywordOnlySlot;
-    while (threads_slot + 1 < kKeywordOnlySlot + kMaxKeywordOnly &&
-           signature.spec.keyword_only[threads_slot + 1 - kKeywordOnlySlot] != nullptr) {
-        ++threads_slot;
+    Fallible<KeywordChoices> choices = read_keywords(signature, slots);
+    if (!choices.ok()) {
+        return std::move(choices.error());
     }
-    CallSetting setting;
-    if (signature.read_setting != nullptr) {
-        Fallible<CallSetting> read = signature.read_setting(&slots[kKeywordOnlySlot]);
-        if (!read.ok()) {
-            return std::move(read.error());
-        }
-        setting = read.value();
-    }
-    Fallible<std::size_t> requested = requested_threads(slots[threads_slot]);
-    if (!requested.ok()) {
-        return std::move(requested.error());
-    }
+    const CallSetting& setting = choices.value().setting;
 
     std::array<const StridedOperand*, kOperandCount> operands{};
     for (std::size_t i = 0; i < kNumberCount; ++i) {
@@ -144,9 +308,19 @@ Fallible<OwnedRef> batch_call(const BatchSignature& signature, ChunkComputation 
     }
     const std::size_t output_count = signature.output_count;
     Outputs outputs;
-    Fallible<bool> allocated = outputs.allocate(state.numpy, *shape, output_count, setting.reasons);
-    if (!allocated.ok()) {
-        return std::move(allocated.error());
+    Fallible<bool> prepared = outputs.prepare(state.numpy, *shape, output_count, setting.reasons,
+                                              slots[keyword_slot(signature.spec, kOutParameter)]);
+    if (!prepared.ok()) {
+        return std::move(prepared.error());
+    }
+    // An output in the caller's memory may be an input too, or overlap one
+    // (out=sigma; an input broadcast from a row of out): such an input is
+    // read from a copy, since each element is read after earlier results
+    // were written.
+    for (NumberColumn& column : numbers) {
+        if (outputs.overlaps(column.operand(), sizeof(double))) {
+            column.copy_values();
+        }
     }
 
     if (*count > 0) {
@@ -157,45 +331,29 @@ Fallible<OwnedRef> batch_call(const BatchSignature& signature, ChunkComputation 
         }
         const Py_ssize_t grain = setting.grain > 0 ? setting.grain : signature.grain;
         const Py_ssize_t worthwhile = std::max<Py_ssize_t>(1, *count / grain);
-        const std::size_t threads = std::min(requested.value(), static_cast<std::size_t>(worthwhile));
+        const std::size_t requested = choices.value().threads ? *choices.value().threads : usable_cpus();
+        const std::size_t threads = std::min(requested, static_cast<std::size_t>(worthwhile));
         if (std::optional<IndexedFailure> failure = compute_in_chunks(*count, threads, compute, &work)) {
             return ErrorValue::deferred(PyExc_ValueError, failure->error.display());
         }
     }
 
-    if (setting.reasons) {
-        Fallible<OwnedRef> results = outputs.take(0, *shape);
-        if (!results.ok()) {
-            return std::move(results.error());
+    std::array<OwnedRef, kMaxOutputs + 1> results;
+    for (std::size_t i = 0; i < output_count; ++i) {
+        Fallible<OwnedRef> result = outputs.take(i, *shape);
+        if (!result.ok()) {
+            return std::move(result.error());
         }
+        results[i] = std::move(result.value());
+    }
+    if (setting.reasons) {
         Fallible<OwnedRef> reasons = outputs.take_reasons(*shape);
         if (!reasons.ok()) {
             return std::move(reasons.error());
         }
-        OwnedRef pair = OwnedRef::steal(PyTuple_Pack(2, results.value().get(), reasons.value().get()));
-        if (!pair) {
-            return take_pending_error();
-        }
-        return pair;
+        results[output_count] = std::move(reasons.value());
     }
-    if (output_count == 1) {
-        return outputs.take(0, *shape);
-    }
-    std::array<OwnedRef, kMaxOutputs> fields;
-    for (std::size_t i = 0; i < output_count; ++i) {
-        Fallible<OwnedRef> field = outputs.take(i, *shape);
-        if (!field.ok()) {
-            return std::move(field.error());
-        }
-        fields[i] = std::move(field.value());
-    }
-    OwnedRef greeks = OwnedRef::steal(PyObject_CallFunctionObjArgs(state.greeks_class, fields[0].get(),
-                                                                   fields[1].get(), fields[2].get(),
-                                                                   fields[3].get(), fields[4].get(), nullptr));
-    if (!greeks) {
-        return take_pending_error();
-    }
-    return greeks;
+    return returned_value(state, output_count, setting.reasons, results);
 }
 
 namespace {
@@ -204,7 +362,7 @@ template <std::size_t Index>
 PyObject* batch_entry(PyObject* module, PyObject* positional, PyObject* keywords) {
     constexpr const FunctionDefinition& function = kFunctions[Index];
     static constexpr BatchSignature signature{
-        .spec = {function.name, function.parameter_count(), kRequiredCount, {kThreadsParameter}},
+        .spec = {function.name, function.parameter_count(), kRequiredCount, {kOutParameter, kThreadsParameter}},
         .operand_slots = kOptionSlots,
         .output_count = function.returns_greeks() ? 5U : 1U,
         .grain = grain_of(function.model),

@@ -62,8 +62,8 @@ struct CallSetting {
 };
 
 // How a function of velarix_batch reads its call: its parameters, the slots
-// of its operands, then its keyword-only parameters, `threads` last; a
-// `read_setting` reads the others (each slot null where not given).
+// of its operands, then its keyword-only parameters, `out` and `threads`
+// last; a `read_setting` reads the others (each slot null where not given).
 struct BatchSignature {
     ParameterSpec spec;
     OperandSlots operand_slots;
@@ -73,8 +73,9 @@ struct BatchSignature {
 };
 
 // One call: binds and reads the arguments, broadcasts them, runs `compute`
-// over the options on the threads asked for, and returns the outputs (a
-// Greeks named tuple of five; with reasons, the tuple (results, reasons)).
+// over the options on the threads asked for, and returns the outputs, new
+// or given with out= (a Greeks named tuple of five; with reasons, the tuple
+// (results, reasons)).
 Fallible<OwnedRef> batch_call(const BatchSignature& signature, ChunkComputation compute, PyObject* module,
                               PyObject* positional, PyObject* keywords);
 

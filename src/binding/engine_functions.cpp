@@ -63,7 +63,7 @@ Fallible<int> read_word(PyObject* argument, const char* parameter, const std::ar
                                                       words[1] + "', not '" + std::string(word) + "'");
 }
 
-// The engine functions' setting: accuracy, then threads.
+// The engine functions' setting: accuracy, then out and threads.
 Fallible<CallSetting> read_accuracy(PyObject* const* keyword_slots) {
     Fallible<int> accuracy = read_word(keyword_slots[0], kAccuracyParameter, kAccuracyWords);
     if (!accuracy.ok()) {
@@ -77,7 +77,7 @@ Fallible<CallSetting> read_accuracy(PyObject* const* keyword_slots) {
 constexpr Py_ssize_t kEngineGrain = 64;
 constexpr Py_ssize_t kEuropeanGrain = 16384;
 
-// implied_volatility's setting: exercise, accuracy, reasons, then threads.
+// implied_volatility's setting: exercise, accuracy, reasons, then out and threads.
 // The value holds the accuracy, plus kAmericanExercise for "american".
 constexpr int kAmericanExercise = 2;
 
@@ -146,7 +146,7 @@ constexpr std::array<const char*, 6> kBoundaryNames = {"k", "t", "r", "sigma", "
 constexpr std::array<const char*, 7> kInversionNames = {"price", "s", "k", "t", "r", "q", "option_type"};
 
 constexpr BatchSignature american_signature(const char* name, std::size_t outputs) {
-    return {.spec = {name, 7, 5, {kAccuracyParameter, kThreadsParameter}},
+    return {.spec = {name, 7, 5, {kAccuracyParameter, kOutParameter, kThreadsParameter}},
             .operand_slots = kOptionSlots,
             .output_count = outputs,
             .grain = kEngineGrain,
@@ -156,12 +156,13 @@ constexpr BatchSignature american_signature(const char* name, std::size_t output
 constexpr BatchSignature kAmericanPrice = american_signature("american_price", 1);
 constexpr BatchSignature kAmericanGreeks = american_signature("american_greeks", 5);
 constexpr BatchSignature kExerciseBoundary = {
-    .spec = {"exercise_boundary", 6, 4, {kAccuracyParameter, kThreadsParameter}, kBoundaryNames.data()},
+    .spec = {"exercise_boundary", 6, 4, {kAccuracyParameter, kOutParameter, kThreadsParameter},
+             kBoundaryNames.data()},
     .operand_slots = {kNoSlot, 0, 1, 2, 3, 4, 5},
     .output_count = 1,
     .grain = kEngineGrain,
     .read_setting = read_accuracy};
-constexpr BatchSignature kEuropeanPrice = {.spec = {"european_price", 7, 5, {kThreadsParameter}},
+constexpr BatchSignature kEuropeanPrice = {.spec = {"european_price", 7, 5, {kOutParameter, kThreadsParameter}},
                                            .operand_slots = kOptionSlots,
                                            .output_count = 1,
                                            .grain = kEuropeanGrain};
@@ -170,7 +171,7 @@ constexpr BatchSignature kImpliedVolatility = {
     .spec = {"implied_volatility",
              7,
              5,
-             {kExerciseParameter, kAccuracyParameter, kReasonsParameter, kThreadsParameter},
+             {kExerciseParameter, kAccuracyParameter, kReasonsParameter, kOutParameter, kThreadsParameter},
              kInversionNames.data()},
     .operand_slots = {1, 2, 3, 4, 0, 5, 6},
     .output_count = 1,
@@ -196,10 +197,18 @@ constexpr const char* kCommonArguments =
     "    q: Continuous dividend yield (0.01 for 1%)\n"
     "    option_type: 'call' or 'put'\n";
 
-constexpr const char* kEngineArguments =
+constexpr const char* kAccuracyArgument =
     "    accuracy: Keyword only: 'fast' (the default; about 2e-5 RMS error on a\n"
     "        standard grid of puts, about 5 microseconds per option) or\n"
-    "        'accurate' (about 3e-7, seven times the cost)\n"
+    "        'accurate' (about 3e-7, seven times the cost)\n";
+
+constexpr const char* kOutArgument =
+    "    out: Keyword only: arrays to write the results into, as numpy's out=\n"
+    "        (default: new arrays): a C-contiguous, writeable float64 array of\n"
+    "        the broadcast shape, for the Greeks a tuple of five; the call\n"
+    "        returns them. A refused call writes nothing into them.\n";
+
+constexpr const char* kThreadsArgument =
     "    threads: Keyword only: the threads to compute on (default: the CPUs\n"
     "        this process may use; 1 computes on the calling thread only)\n";
 
@@ -223,20 +232,20 @@ constexpr const char* kEngineNote =
 
 const std::string kAmericanPriceDoc =
     std::string("american_price(s, k, t, r, sigma, q=0.0, option_type=\"call\", *, accuracy=\"fast\", "
-                "threads=None)\n--\n\n"
+                "out=None, threads=None)\n--\n\n"
                 "Calculate the price of an American option with the accurate engine.\n\nArgs:\n"
                 "    s: Current price of the underlying asset\n    k: Strike price of the option\n") +
-    kCommonArguments + kEngineArguments +
+    kCommonArguments + kAccuracyArgument + kOutArgument + kThreadsArgument +
     "\nReturns:\n    The price of the American option, per option: a float64 array of the\n"
     "    broadcast shape (a numpy.float64 when every input is a scalar)\n" +
     kArrayNote + kEngineNote;
 
 const std::string kAmericanGreeksDoc =
     std::string("american_greeks(s, k, t, r, sigma, q=0.0, option_type=\"call\", *, accuracy=\"fast\", "
-                "threads=None)\n--\n\n"
+                "out=None, threads=None)\n--\n\n"
                 "Calculate all Greeks of an American option with the accurate engine.\n\nArgs:\n"
                 "    s: Current price of the underlying asset\n    k: Strike price of the option\n") +
-    kCommonArguments + kEngineArguments +
+    kCommonArguments + kAccuracyArgument + kOutArgument + kThreadsArgument +
     "\nReturns:\n    A Greeks named tuple (delta, gamma, theta, vega, rho) of float64 arrays\n"
     "    of the broadcast shape (numpy.float64 values when every input is a scalar).\n"
     "    Theta is per calendar day (a 365-day year), vega per 1.00 of volatility,\n"
@@ -247,10 +256,10 @@ const std::string kAmericanGreeksDoc =
 
 const std::string kExerciseBoundaryDoc =
     std::string("exercise_boundary(k, t, r, sigma, q=0.0, option_type=\"call\", *, accuracy=\"fast\", "
-                "threads=None)\n--\n\n"
+                "out=None, threads=None)\n--\n\n"
                 "Calculate the critical spot price at which immediate exercise is optimal.\n\nArgs:\n"
                 "    k: Strike price of the option\n") +
-    kCommonArguments + kEngineArguments +
+    kCommonArguments + kAccuracyArgument + kOutArgument + kThreadsArgument +
     "\nReturns:\n    The spot price at or below which a put, at or above which a call, is\n"
     "    best exercised now, per option: a float64 array of the broadcast shape\n"
     "    (a numpy.float64 when every input is a scalar). 0 for a put and inf for\n"
@@ -258,12 +267,11 @@ const std::string kExerciseBoundaryDoc =
     kArrayNote + kEngineNote;
 
 const std::string kEuropeanPriceDoc =
-    std::string("european_price(s, k, t, r, sigma, q=0.0, option_type=\"call\", *, threads=None)\n--\n\n"
+    std::string("european_price(s, k, t, r, sigma, q=0.0, option_type=\"call\", *, out=None, threads=None)\n"
+                "--\n\n"
                 "Calculate the price of a European option using Black-Scholes.\n\nArgs:\n"
                 "    s: Current price of the underlying asset\n    k: Strike price of the option\n") +
-    kCommonArguments +
-    "    threads: Keyword only: the threads to compute on (default: the CPUs\n"
-    "        this process may use; 1 computes on the calling thread only)\n"
+    kCommonArguments + kOutArgument + kThreadsArgument +
     "\nReturns:\n    The price of the European option, per option: a float64 array of the\n"
     "    broadcast shape (a numpy.float64 when every input is a scalar). At\n"
     "    t = 0 or sigma = 0, the discounted intrinsic value of the forward.\n" +
@@ -273,7 +281,7 @@ const std::string kEuropeanPriceDoc =
 
 const std::string kImpliedVolatilityDoc =
     std::string("implied_volatility(price, s, k, t, r, q=0.0, option_type=\"call\", *, exercise=\"european\", "
-                "accuracy=\"fast\", reasons=False, threads=None)\n--\n\n"
+                "accuracy=\"fast\", reasons=False, out=None, threads=None)\n--\n\n"
                 "Calculate the volatility at which an option is worth the given price.\n\nArgs:\n"
                 "    price: The option's price\n"
                 "    s: Current price of the underlying asset\n    k: Strike price of the option\n"
@@ -288,6 +296,11 @@ const std::string kImpliedVolatilityDoc =
                 "        prices were made with); not read for European options\n"
                 "    reasons: Keyword only: also return why each option has a\n"
                 "        volatility or not (default False)\n"
+                "    out: Keyword only: arrays to write the results into, as numpy's\n"
+                "        out= (default: new arrays): a C-contiguous, writeable float64\n"
+                "        array of the broadcast shape; with reasons=True, a tuple of\n"
+                "        such an array and an int8 one for the reasons. The call\n"
+                "        returns them. A refused call writes nothing into them.\n"
                 "    threads: Keyword only: the threads to compute on (default: the CPUs\n"
                 "        this process may use; 1 computes on the calling thread only)\n"
                 "\nReturns:\n    The implied volatility per option (0.2 for 20%): a float64 array of\n"

@@ -7,12 +7,16 @@ namespace velarix {
 namespace {
 
 constexpr const char* kBatchArguments =
+    "    out: Keyword only: arrays to write the results into, as numpy's out=\n"
+    "        (default: new arrays): a C-contiguous, writeable float64 array of\n"
+    "        the broadcast shape, for the Greeks a tuple of five; the call\n"
+    "        returns them. A refused call writes nothing into them.\n"
     "    threads: Keyword only: the threads to compute on (default: the CPUs\n"
     "        this process may use; 1 computes on the calling thread only)\n"
     "\n"
-    "Every argument but threads is a number (a str for option_type) or an\n"
-    "array-like of them; they broadcast against each other as numpy arrays do.\n"
-    "Each result is bit for bit the velarix function's on the same inputs.\n";
+    "Every argument but out and threads is a number (a str for option_type) or\n"
+    "an array-like of them; they broadcast against each other as numpy arrays\n"
+    "do. Each result is bit for bit the velarix function's on the same inputs.\n";
 
 std::string batch_returns(const FunctionDefinition& function) {
     if (function.returns_greeks()) {
@@ -31,7 +35,7 @@ std::string docstring(const FunctionDefinition& function, ModuleFront front) {
     const bool batch = front == ModuleFront::Batch;
     std::string doc = std::string(function.name) + "(s, k, t, r, sigma, q=0.0" +
                       (function.takes_option_type ? ", option_type=\"call\"" : "") +
-                      (batch ? ", *, threads=None)" : ")") + "\n--\n\n" + function.summary +
+                      (batch ? ", *, out=None, threads=None)" : ")") + "\n--\n\n" + function.summary +
                       "\n\nArgs:\n"
                       "    s: Current price of the underlying asset\n"
                       "    k: Strike price of the option\n"

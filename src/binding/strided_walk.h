@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <span>
 
@@ -110,6 +111,34 @@ private:
     std::array<const char*, N> pointers_;
     std::array<Py_ssize_t, kMaxDimensions> index_{};
 };
+
+// The addresses an operand's elements of `item_size` bytes occupy, from
+// the lowest to one past the highest; empty (begin == end) when it has none.
+struct ByteRange {
+    std::uintptr_t begin = 0;
+    std::uintptr_t end = 0;
+
+    bool meets(const ByteRange& other) const { return begin < other.end && other.begin < end; }
+};
+
+inline ByteRange byte_range(const StridedOperand& operand, Py_ssize_t item_size) {
+    const auto first = reinterpret_cast<std::uintptr_t>(operand.data);
+    std::uintptr_t low = first;
+    std::uintptr_t high = first;
+    for (std::size_t d = 0; d < operand.shape.ndim; ++d) {
+        const Py_ssize_t extent = operand.shape.extent[d];
+        if (extent == 0) {
+            return {};
+        }
+        const Py_ssize_t reach = operand.strides[d] * (extent - 1);
+        if (reach < 0) {
+            low -= static_cast<std::uintptr_t>(-reach);
+        } else {
+            high += static_cast<std::uintptr_t>(reach);
+        }
+    }
+    return {low, high + static_cast<std::uintptr_t>(item_size)};
+}
 
 // The number of elements of `shape`, or nothing when it overflows.
 inline std::optional<Py_ssize_t> element_count(const Shape& shape) {

@@ -4,6 +4,8 @@ dtypes and option-type arrays; the shape and type of results; and the errors,
 worded as the scalar module words them where it has words for them."""
 import decimal
 import fractions
+import inspect
+import itertools
 import math
 import random
 import struct
@@ -63,21 +65,25 @@ def test_a_book_is_priced_bit_for_bit_as_the_scalar_module_prices_it(name, threa
 
 
 @pytest.mark.parametrize("name", NAMES)
-def test_every_function_has_the_scalar_signature_and_the_keyword_only_threads(name):
+def test_every_function_has_the_scalar_signature_and_the_keyword_only_out_and_threads(name):
     function = getattr(velarix_batch, name)
     scalar_signature = getattr(velarix, name).__text_signature__
-    assert function.__text_signature__ == scalar_signature[:-1] + ", *, threads=None)"
+    assert function.__text_signature__ == scalar_signature[:-1] + ", *, out=None, threads=None)"
     assert function.__doc__.startswith(getattr(velarix, name).__doc__.split("\n")[0] + "\n\nArgs:\n")
     assert function.__module__ == "velarix_batch"
 
 
 BATCH_ARGUMENTS = """\
+    out: Keyword only: arrays to write the results into, as numpy's out=
+        (default: new arrays): a C-contiguous, writeable float64 array of
+        the broadcast shape, for the Greeks a tuple of five; the call
+        returns them. A refused call writes nothing into them.
     threads: Keyword only: the threads to compute on (default: the CPUs
         this process may use; 1 computes on the calling thread only)
 
-Every argument but threads is a number (a str for option_type) or an
-array-like of them; they broadcast against each other as numpy arrays do.
-Each result is bit for bit the velarix function's on the same inputs.
+Every argument but out and threads is a number (a str for option_type) or
+an array-like of them; they broadcast against each other as numpy arrays
+do. Each result is bit for bit the velarix function's on the same inputs.
 
 Returns:
 """
@@ -343,6 +349,62 @@ def test_lists_and_tuples_are_read_element_by_element_as_the_scalar_module_reads
         bits(velarix.bs_delta(x, 100.0, 1.0, 0.05, 0.2)) for x in spots]
     with pytest.raises(TypeError, match=r"^argument 'option_type': 'int' object cannot be converted to 'PyString'$"):
         velarix_batch.bs_delta(100.0, 100.0, 1.0, 0.05, 0.2, 0.0, sequence(["call", 1]))
+
+
+class Word(str):
+    pass
+
+
+# Options of Python numbers (and a str) only, which one_option_call computes:
+# ordinary, edge values, and subclasses read through their own methods.
+NUMBER_OPTIONS = [
+    dict(price=7.5, s=100.0, k=95, t=0.5, r=0.05, sigma=0.3, q=0.02, option_type="put"),
+    dict(price=0.0, s=-0.0, k=math.inf, t=math.nan, r=True, sigma=5e-324, q=-1, option_type="C"),
+    dict(price=math.nan, s=IntWithItsOwnFloat(100), k=100.0, t=1e-300, r=-0.02, sigma=1e308, q=0.0,
+         option_type=Word("P")),
+]
+
+
+def call_with(name, option, wrap=lambda x: x, **keywords):
+    function = getattr(velarix_batch, name)
+    parameters = inspect.signature(function).parameters
+    return function(*(wrap(option[p]) for p in parameters if p in option), **keywords)
+
+
+@pytest.mark.parametrize("name", NAMES + ENGINE_NAMES)
+def test_a_call_of_numbers_gives_the_types_and_bits_of_the_array_path(name):
+    """Python numbers take a path of their own; one-element lists take the
+    array path, whose elements are read the same way."""
+    keywords = [{}, {"reasons": True}] if name == "implied_volatility" else [{}]
+    for option, extra in itertools.product(NUMBER_OPTIONS, keywords):
+        one = call_with(name, option, **extra)
+        array = call_with(name, option, wrap=lambda x: [x], **extra)
+        if extra:
+            assert [type(x) for x in one] == [np.float64, np.int8] and one[1] == array[1][0]
+            one, array = one[0], array[0]
+        fields = list(one) if name.endswith("greeks") else [one]
+        assert all(type(field) is np.float64 for field in fields)
+        assert batch_bits(name, one) == batch_bits(name, array)
+
+
+class IntThatFails(int):
+    def __float__(self):
+        raise ArithmeticError("no float")
+
+
+@pytest.mark.parametrize("change", [
+    {"s": 10 ** 400}, {"q": IntThatFails(1)}, {"option_type": "straddle"},
+    {"option_type": "\udc80"}, {"threads": 0}, {"threads": "2"}, {"accuracy": "slow"},
+])
+def test_a_call_of_numbers_is_refused_as_the_array_path_refuses_it(change):
+    """A 0-d array for k sends the same call down the array path."""
+    option = dict(s=100.0, k=95.0, t=0.5, r=0.05, sigma=0.3, q=0.02, option_type="put")
+    outcomes = []
+    for k in (95.0, np.array(95.0)):
+        with pytest.raises(Exception) as raised:
+            velarix_batch.american_price(**{**option, "k": k, **change})
+        outcomes.append((type(raised.value), str(raised.value)))
+    assert outcomes[0] == outcomes[1]
 
 
 @pytest.mark.parametrize("empty, shape", [

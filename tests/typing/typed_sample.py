@@ -22,3 +22,6 @@ volatility: np.float64 = velarix_batch.implied_volatility(10.0, 100.0, 100.0, 1.
 volatilities, why = velarix_batch.implied_volatility(np.array([10.0, 1.0]), 100, 100, 1, 0.05, reasons=True)
 codes: np.ndarray = why
 velarix_batch.implied_volatility(10.0, 100, 100, 1, 0.05, exercise="bermudan")  # type: ignore[call-overload]
+into = np.empty(2)
+written: np.ndarray = velarix_batch.bs_delta(np.array([100.0, 90.0]), 100, 1, 0.05, 0.2, out=into)
+velarix_batch.bs_greeks(np.array([100.0, 90.0]), 100, 1, 0.05, 0.2, out=into)  # type: ignore[call-overload]
