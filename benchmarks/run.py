@@ -388,13 +388,19 @@ def allocation_table(directory):
     return "\n".join(lines), all_as_expected
 
 
-def update_page(text):
-    start, end = (re.escape(marker) for marker in MARKERS)
+def write_block(page, markers, text):
+    """Replaces the text between a page's two marker lines (the generated
+    block every benchmark writes with --update-docs)."""
+    start, end = (re.escape(marker) for marker in markers)
     pattern = re.compile(f"{start}\n.*?{end}", re.DOTALL)
-    page = PAGE.read_text()
-    if not pattern.search(page):
-        raise SystemExit(f"docs/{PAGE.name} has no block between {MARKERS[0]} and {MARKERS[1]}")
-    PAGE.write_text(pattern.sub(lambda _: f"{MARKERS[0]}\n{text}\n{MARKERS[1]}", page))
+    content = page.read_text()
+    if not pattern.search(content):
+        raise SystemExit(f"docs/{page.name} has no block between {markers[0]} and {markers[1]}")
+    page.write_text(pattern.sub(lambda _: f"{markers[0]}\n{text}\n{markers[1]}", content))
+
+
+def update_page(text):
+    write_block(PAGE, MARKERS, text)
 
 
 def main():

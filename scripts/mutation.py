@@ -8,7 +8,7 @@ when a fault no longer applies (its anchor text is gone or not unique) or
 no longer builds: a catalogue that has drifted from the code is reported,
 never silently skipped.
 
-    python scripts/mutation.py                 # every mutant (about 26 minutes)
+    python scripts/mutation.py                 # every mutant (about 24 minutes)
     python scripts/mutation.py --ci            # the subset CI runs
     python scripts/mutation.py --only ID ...   # chosen mutants
     python scripts/mutation.py --list          # the catalogue and its anchors, without running

@@ -14,6 +14,7 @@
 #include <array>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "argument_binding.h"
@@ -47,7 +48,8 @@ ErrorValue shape_mismatch(const BatchSignature& signature,
 }
 
 // The slot of the keyword-only parameter `name`, which the function has.
-std::size_t keyword_slot(const ParameterSpec& spec, const char* name) {
+// Compared as text: equal literals need not share an address across files.
+std::size_t keyword_slot(const ParameterSpec& spec, std::string_view name) {
     std::size_t slot = kKeywordOnlySlot;
     while (spec.keyword_only[slot - kKeywordOnlySlot] != name) {
         ++slot;

@@ -29,6 +29,7 @@ namespace {
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kUnitRoundoff = 0x1p-53;
 constexpr double kInvSqrt2Pi = 0x1.9884533d43651p-2;  // 1/sqrt(2 pi)
+constexpr double kSqrt2Pi = 0x1.40d931ff62705p+1;
 constexpr double kSqrt3 = 0x1.bb67ae8584caap+0;
 // ln(sqrt(27) / (2 pi)), the constant of the small-s form's inverse.
 constexpr double kLogSmallFormScale = -0x1.850908309d126p-3;
@@ -61,24 +62,26 @@ double log_ratio(double a, double b) {
 // ln N(z) for z <= 0, never underflowing: -z^2/2 + ln(N(z) e^(z^2/2)).
 double log_normal_cdf(double z) { return -0.5 * (z * z) + precise::log(scaled_normal_cdf(z)); }
 
-// N^-1(w) for 0 < w <= 1/2, to about 4e-8: a rational first guess (absolute
-// error 3e-3) and one Halley step, enough for a starting point.
+// N^-1(w) for 0 < w <= 1/2, to about 4e-8: a rational first guess z < 0
+// (absolute error 3e-3) and one Halley step, enough for a starting point.
+// The step's (N(z) - w)/phi(z) is sqrt(2 pi) (Q(-z) - w e^(z^2/2)), Q the
+// normal tail's ratio: one exponential instead of two.
 double inverse_normal_cdf(double w) {
     const double v = std::sqrt(-2.0 * precise::log(w));
-    double z = -(v - (2.30753 + 0.27061 * v) / (1.0 + v * (0.99229 + 0.04481 * v)));
-    const double delta = (precise::normal_cdf(z) - w) / precise::normal_pdf(z);
+    const double z = -(v - (2.30753 + 0.27061 * v) / (1.0 + v * (0.99229 + 0.04481 * v)));
+    const double delta = kSqrt2Pi * (precise::normal_tail_ratio(-z) - w / precise::exp(-0.5 * (z * z)));
     return z - delta / (1.0 + 0.5 * z * delta);
 }
 
 // The small-s form f_L(s) = (2 pi |x| / sqrt(27)) N(-|x| / (sqrt(3) s))^3,
-// which b approaches as s -> 0, as a logarithm.
-double log_small_form(double x, double s) {
-    return precise::log(-x) - kLogSmallFormScale + 3.0 * log_normal_cdf(x / (kSqrt3 * s));
+// which b approaches as s -> 0, as a logarithm (log_minus_x = ln(-x)).
+double log_small_form(double x, double log_minus_x, double s) {
+    return log_minus_x - kLogSmallFormScale + 3.0 * log_normal_cdf(x / (kSqrt3 * s));
 }
 
 // The s at which ln f_L(s) = log_f.
-double inverse_small_form(double x, double log_f) {
-    const double w = precise::exp((log_f + kLogSmallFormScale - precise::log(-x)) / 3.0);
+double inverse_small_form(double x, double log_minus_x, double log_f) {
+    const double w = precise::exp((log_f + kLogSmallFormScale - log_minus_x) / 3.0);
     return x / (kSqrt3 * inverse_normal_cdf(w));
 }
 
@@ -105,6 +108,7 @@ enum class Branch { Lower, Middle, Upper };
 struct Start {
     Branch branch;
     double s;
+    double log_beta;  // ln beta, on the lowest branch
 };
 
 // The branch of beta and the first s, for the call b(x, s), x <= 0, and
@@ -112,7 +116,7 @@ struct Start {
 Start starting_point(double x, double beta, double limit) {
     const double s_c = std::sqrt(-2.0 * x);
     const double vega_c = kInvSqrt2Pi * limit;  // b'(s_c)
-    const double b_c = x == 0.0 ? 0.0 : normalized_black(x, s_c);
+    const double b_c = x == 0.0 ? 0.0 : normalized_black(x, s_c).value;
     if (beta <= b_c) {
         const double s_l = s_c - b_c / vega_c;
         const LogTerms lower = log_normalized_black(x, s_l);
@@ -120,19 +124,20 @@ Start starting_point(double x, double beta, double limit) {
         if (log_beta < lower.log) {
             // beta = f_L(s) (1 + (k_l - 1) ln b_l / ln beta), k_l = f_L(s_l)/b_l:
             // exact at s_l, the correction fading as beta -> 0.
-            const double k_l = precise::exp(log_small_form(x, s_l) - lower.log);
+            const double log_minus_x = precise::log(-x);
+            const double k_l = precise::exp(log_small_form(x, log_minus_x, s_l) - lower.log);
             const double log_f = log_beta + precise::log(1.0 + (k_l - 1.0) * (lower.log / log_beta));
-            return {Branch::Lower, inverse_small_form(x, log_f)};
+            return {Branch::Lower, inverse_small_form(x, log_minus_x, log_f), log_beta};
         }
         const double b_l = precise::exp(lower.log);
-        return {Branch::Middle, rational_cubic(beta, b_l, b_c, s_l, s_c, 1.0 / (lower.vega_ratio * b_l),
-                                               1.0 / vega_c, true)};
+        return {Branch::Middle,
+                rational_cubic(beta, b_l, b_c, s_l, s_c, 1.0 / (lower.vega_ratio * b_l), 1.0 / vega_c, true), 0.0};
     }
     const double s_u = s_c + (limit - b_c) / vega_c;
-    const double b_u = normalized_black(x, s_u);
+    const NormalizedCall upper = normalized_black(x, s_u);
+    const double b_u = upper.value;
     if (beta <= b_u) {
-        return {Branch::Middle, rational_cubic(beta, b_c, b_u, s_c, s_u, 1.0 / vega_c,
-                                               1.0 / normalized_black_vega(x, s_u), false)};
+        return {Branch::Middle, rational_cubic(beta, b_c, b_u, s_c, s_u, 1.0 / vega_c, 1.0 / upper.vega, false), 0.0};
     }
     // limit - beta = 2 N(-s/2) (1 + (k_u - 1) ln m_u / ln m) in the same way,
     // k_u = 2 N(-s_u/2) / m_u.
@@ -140,7 +145,7 @@ Start starting_point(double x, double beta, double limit) {
     const double shortfall_u = limit - b_u;
     const double k_u = 2.0 * precise::normal_cdf(-0.5 * s_u) / shortfall_u;
     const double f = shortfall * (1.0 + (k_u - 1.0) * (precise::log(shortfall_u) / precise::log(shortfall)));
-    return {Branch::Upper, -2.0 * inverse_normal_cdf(0.5 * f)};
+    return {Branch::Upper, -2.0 * inverse_normal_cdf(0.5 * f), 0.0};
 }
 
 // One Householder step on the branch's objective g (increasing in s, zero
@@ -170,7 +175,8 @@ double householder_step(Branch branch, double x, double beta, double log_beta, d
         }
         case Branch::Middle: {
             // g = b - beta.
-            nu = -(normalized_black(x, s) - beta) / normalized_black_vega(x, s);
+            const NormalizedCall call = normalized_black(x, s);
+            nu = -(call.value - beta) / call.vega;
             h2 = c2;
             h3 = c3;
             break;
@@ -191,7 +197,7 @@ double householder_step(Branch branch, double x, double beta, double log_beta, d
 // s with b(x, s) = beta, for x <= 0 and 0 < beta < e^(x/2).
 double total_volatility(double x, double beta, double limit) {
     const Start start = starting_point(x, beta, limit);
-    const double log_beta = start.branch == Branch::Lower ? precise::log(beta) : 0.0;
+    const double log_beta = start.log_beta;
     const double log_shortfall = start.branch == Branch::Upper ? precise::log(limit - beta) : 0.0;
     double s = start.s;
     double step = 0.0;
@@ -223,15 +229,17 @@ ImpliedVolatility european_implied_volatility(double price, const OptionInputs& 
     const double root = std::isnormal(product) ? std::sqrt(product) : std::sqrt(option.s) * std::sqrt(option.k);
     const double scale = root * precise::exp(-0.5 * ((option.r + option.q) * option.t));
     const double full = price / scale;
-    double x = log_ratio(option.s, option.k) + (option.r - option.q) * option.t;
-    const bool in_the_money = option.type == OptionType::Call ? x > 0.0 : x < 0.0;
+    const double signed_x = log_ratio(option.s, option.k) + (option.r - option.q) * option.t;
+    const bool in_the_money = option.type == OptionType::Call ? signed_x > 0.0 : signed_x < 0.0;
+    const double x = -std::fabs(signed_x);
+    const double limit = precise::exp(0.5 * x);
     double beta = full;
     if (in_the_money) {
-        // Less the forward's intrinsic value |e^(x/2) - e^(-x/2)|, which
-        // leaves the out-of-the-money option of the other type.
-        beta -= std::fabs(precise::expm1(0.5 * x) - precise::expm1(-0.5 * x));
+        // Less the forward's intrinsic value e^(-x/2) - e^(x/2), which leaves
+        // the out-of-the-money option of the other type; as a difference of
+        // expm1, without cancellation near the money.
+        beta -= precise::expm1(-0.5 * x) - precise::expm1(0.5 * x);
     }
-    x = -std::fabs(x);
     const double resolution = 4.0 * kUnitRoundoff * std::fabs(full);
     if (!(beta > resolution)) {
         if (beta >= -resolution) {
@@ -239,7 +247,6 @@ ImpliedVolatility european_implied_volatility(double price, const OptionInputs& 
         }
         return {kNaN, VolatilityOutcome::BelowRange};
     }
-    const double limit = precise::exp(0.5 * x);
     if (beta >= limit) {
         return {kNaN, VolatilityOutcome::AboveRange};
     }
