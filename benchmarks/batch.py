@@ -5,12 +5,16 @@ For bs_greeks and am_greeks it prints the seconds to price the book
 - in a Python loop of the velarix function, one call per option;
 - with the core alone: a C++ loop over the same book in arrays, on one
   thread (benchmarks/book_benchmark.cpp, built here);
-- with velarix_batch on one thread and on two;
+- with velarix_batch on one thread and on two, and for bs_greeks on one
+  thread writing into arrays given with out= (made once, as a caller that
+  prices the book again and again keeps them);
 - with QuantLib in a Python loop (its analytic European engine for the
   European Greeks; its Bjerksund-Stensland engine, which gives the price
   only, for the American);
-and whether the targets are met. The American Python loop and QuantLib are
-timed on a slice of the book and scaled to its size, as the table says.
+then the time of one call of bs_delta and am_price on one option of Python
+numbers, in velarix and in velarix_batch; and whether the targets are met.
+The American Python loop and QuantLib are timed on a slice of the book and
+scaled to its size, as the table says.
 
     python3 -m pip install ".[bench]" && python3 benchmarks/batch.py [--update-docs] [--grain]
 
@@ -21,10 +25,12 @@ two threads around the sizes from which it starts a second thread.
 """
 import argparse
 import pathlib
+import functools
 import statistics
 import subprocess
 import sys
 import time
+import timeit
 
 import numpy as np
 import velarix
@@ -43,6 +49,10 @@ BOOK_STEPS = (0.6180339887498949, 0.41421356237309515, 0.7320508075688772, 0.236
 ROUNDS = {"bs_greeks": 11, "am_greeks": 3}
 SLICES = {"am_greeks loop": 100_000, "QuantLib": 20_000}
 GRAINS = {"bs_vega": 16384, "am_price": 512}
+# One option of Python numbers, as run.py prices it; the calls timed per round.
+ONE_OPTION = (100.0, 95.0, 0.75, 0.06, 0.3, 0.04, "put")
+ONE_OPTION_FUNCTIONS = ("bs_delta", "am_price")
+ONE_OPTION_CALLS, ONE_OPTION_ROUNDS = 20_000, 15
 
 
 def make_book(size):
@@ -64,12 +74,12 @@ def python_loop(name, book, size):
     return lambda: [function(*option) for option in zip(*columns)]
 
 
-def batch_call(name, book, threads):
+def batch_call(name, book, threads, out=None):
     function = getattr(velarix_batch, name)
     columns = [book[column] for column in ("s", "k", "t", "r", "sigma", "q")]
     if name not in ("bs_gamma", "bs_vega"):
         columns.append(book["option_type"])
-    return lambda: function(*columns, threads=threads)
+    return lambda: function(*columns, out=out, threads=threads)
 
 
 def core_seconds(directory, name):
@@ -123,6 +133,9 @@ def measure(directory):
             "batch 1": (batch_call(name, book, 1), 1.0),
             "batch 2": (batch_call(name, book, 2), 1.0),
         }
+        if name == "bs_greeks":
+            out = tuple(np.zeros(BOOK_SIZE) for _ in range(5))
+            ways["batch 1 out"] = (batch_call(name, book, 1, out=out), 1.0)
         if name in peers:
             ways["QuantLib"] = (peers[name], scale["QuantLib"])
         samples = {way: [] for way in ways}
@@ -131,6 +144,24 @@ def measure(directory):
                 samples[way].append(action() if factor is None else seconds(action) * factor)
         medians[name] = {way: statistics.median(times) for way, times in samples.items()}
         print(f"{name}: " + ", ".join(f"{way} {value:.3f} s" for way, value in medians[name].items()),
+              file=sys.stderr)
+    return medians
+
+
+def one_option_nanoseconds():
+    """Median nanoseconds per call on ONE_OPTION, by (function, module), of
+    rounds that alternate the two modules."""
+    medians = {}
+    for name in ONE_OPTION_FUNCTIONS:
+        calls = {module.__name__: functools.partial(getattr(module, name), *ONE_OPTION)
+                 for module in (velarix, velarix_batch)}
+        samples = {module: [] for module in calls}
+        for _ in range(ONE_OPTION_ROUNDS):
+            for module, call in calls.items():
+                best = min(timeit.repeat(call, number=ONE_OPTION_CALLS, repeat=3))
+                samples[module].append(best / ONE_OPTION_CALLS * 1e9)
+        medians[name] = {module: statistics.median(times) for module, times in samples.items()}
+        print(f"{name}: " + ", ".join(f"{module} {ns:.0f} ns" for module, ns in medians[name].items()),
               file=sys.stderr)
     return medians
 
@@ -151,23 +182,39 @@ def report(medians):
                 ("core alone, C++ loop, 1 thread", times["core"]),
                 ("`velarix_batch`, 1 thread", times["batch 1"]),
                 ("`velarix_batch`, 2 threads", times["batch 2"])]
+        if "batch 1 out" in times:
+            rows.append(("`velarix_batch`, 1 thread, into arrays given with `out=`", times["batch 1 out"]))
         if "QuantLib" in times:
             rows.append((f"{peer_name[name]} (Python loop, timed on {SLICES['QuantLib']:,} options)",
                          times["QuantLib"]))
         for way, value in rows:
             lines.append(f"| `{name}` | {way} | {value:.3f} | {BOOK_SIZE / value:,.0f} | "
                          f"{times['loop'] / value:.1f}x |")
+    one = medians["one option"]
+    lines += ["", "Nanoseconds per call on one option of Python numbers "
+              f"(`{', '.join(repr(x) for x in ONE_OPTION)}`), medians of alternating rounds:", "",
+              "| function | `velarix` | `velarix_batch` | ratio |", "|---|---:|---:|---:|"]
+    for name, times in one.items():
+        lines.append(f"| `{name}` | {times['velarix']:.0f} | {times['velarix_batch']:.0f} | "
+                     f"{times['velarix_batch'] / times['velarix']:.2f}x |")
     met = lambda ok: "met" if ok else "not met"
     bs_speedup = bs["loop"] / bs["batch 1"]
     bs_overhead = bs["batch 1"] / bs["core"] - 1.0
+    out_overhead = bs["batch 1 out"] / bs["core"] - 1.0
     am_scaling = am["batch 1"] / am["batch 2"]
     lines += ["", "Targets:", "",
               f"- `bs_greeks` on one thread at least 2x faster than the Python loop: {bs_speedup:.1f}x, "
               f"{met(bs_speedup >= 2.0)}",
               f"- `bs_greeks` on one thread within 15% of the core alone: {bs_overhead:+.1%}, "
               f"{met(bs_overhead <= 0.15)}",
+              f"- `bs_greeks` on one thread into arrays given with `out=` within 15% of the core alone: "
+              f"{out_overhead:+.1%}, {met(out_overhead <= 0.15)}",
               f"- `am_greeks` on two threads at least 1.7x faster than on one: {am_scaling:.2f}x, "
               f"{met(am_scaling >= 1.7)}"]
+    for name, times in one.items():
+        ratio = times["velarix_batch"] / times["velarix"]
+        lines.append(f"- `velarix_batch.{name}` on one option of Python numbers at most 3x `velarix.{name}`: "
+                     f"{ratio:.2f}x, {met(ratio <= 3.0)}")
     return "\n".join(lines)
 
 
@@ -202,7 +249,9 @@ def main():
     if options.grain:
         print(grain_table())
         return
-    text = report(measure(build_native_parts()))
+    medians = measure(build_native_parts())
+    medians["one option"] = one_option_nanoseconds()
+    text = report(medians)
     print(text)
     if options.update_docs:
         update_page(text)

@@ -6,7 +6,8 @@
 // with the lock released, split the flat range of the broadcast shape into
 // contiguous chunks, one per thread, each walked in C order by an odometer
 // over the inputs' own strides; nothing there touches Python or allocates
-// per element. Then, with the lock again, wrap the outputs.
+// per element. Then, with the lock again, wrap the outputs. A call of one
+// option of Python numbers skips the arrays: one_option_call.
 #include "batch_dispatch.h"
 
 #include <algorithm>
