@@ -37,21 +37,23 @@ BS = "src/pricing/black_scholes.cpp"
 BJS = "src/pricing/bjerksund_stensland.cpp"
 BJS_H = "src/pricing/bjerksund_stensland.h"
 AMG = "src/pricing/american_greeks.cpp"
-ERRORS = "src/binding/error_translation.cpp"
-ERRORS_H = "src/binding/error_translation.h"
-CONVERT = "src/binding/value_conversion.cpp"
-BIND = "src/binding/argument_binding.cpp"
-TABLE = "src/binding/function_table.h"
-GREEKS = "src/binding/greeks_type.cpp"
-DECIMAL = "src/binding/decimal_text.cpp"
-MODULE = "src/binding/module.cpp"
-COLUMNS = "src/binding/batch_columns.cpp"
-COLUMNS_H = "src/binding/batch_columns.h"
-BATCH = "src/binding/batch_dispatch.cpp"
-PARALLEL = "src/binding/batch_parallel.cpp"
-PARALLEL_H = "src/binding/batch_parallel.h"
-WALK = "src/binding/strided_walk.h"
-BATCH_MODULE = "src/binding/batch_module.cpp"
+ERRORS = "src/binding/shared/failure.cpp"
+INTERNAL = "src/binding/shared/internal_failure.cpp"
+INTERNAL_H = "src/binding/shared/internal_failure.h"
+TEXTS = "src/binding/shared/matched_texts.h"
+CONVERT = "src/binding/shared/value_conversion.cpp"
+BIND = "src/binding/shared/argument_binding.cpp"
+TABLE = "src/binding/shared/pricing_functions.h"
+GREEKS = "src/binding/shared/greeks_type.cpp"
+DECIMAL = "src/binding/shared/decimal_text.cpp"
+MODULE = "src/binding/scalar/scalar_module.cpp"
+COLUMNS = "src/binding/batch/batch_columns.cpp"
+COLUMNS_H = "src/binding/batch/batch_columns.h"
+BATCH = "src/binding/batch/batch_dispatch.cpp"
+PARALLEL = "src/binding/batch/batch_parallel.cpp"
+PARALLEL_H = "src/binding/batch/batch_parallel.h"
+WALK = "src/binding/batch/strided_walk.h"
+BATCH_MODULE = "src/binding/batch/batch_module.cpp"
 PRECISE = "src/pricing/precise_math.h"
 PRECISE_CPP = "src/pricing/precise_math.cpp"
 PRECISE_KERNELS = "src/pricing/precise_math_kernels.h"
@@ -263,7 +265,7 @@ CATALOGUE = [
     Mutant("errors-type-name", ERRORS, "PyType_GetQualName(reinterpret_cast<PyTypeObject*>(type))",
            "PyType_GetName(reinterpret_cast<PyTypeObject*>(type))",
            "messages name a nested or local type by its bare name"),
-    Mutant("errors-mismatch-text", ERRORS, "\"' object cannot be converted to '\"",
+    Mutant("errors-mismatch-text", TEXTS, "\"' object cannot be converted to '\"",
            "\"' object can not be converted to '\"", "the mismatch message reworded"),
     Mutant("errors-tag-subclasses", ERRORS, "Py_TYPE(original) != reinterpret_cast<PyTypeObject*>(PyExc_TypeError)",
            "!PyErr_GivenExceptionMatches(original, PyExc_TypeError)",
@@ -274,26 +276,28 @@ CATALOGUE = [
     Mutant("errors-utf8-clear", ERRORS, "    if (data == nullptr) {\n        PyErr_Clear();\n        return std::nullopt;",
            "    if (data == nullptr) {\n        return std::nullopt;",
            "a type name UTF-8 cannot hold leaves its UnicodeEncodeError pending"),
-    Mutant("errors-panic-report", ERRORS, "        PyErr_SetRaisedException(exception.release());\n        PyErr_PrintEx(0);",
-           "        PyErr_Clear();", "a PanicException passed on is not printed"),
-    Mutant("errors-panic-base", ERRORS, "kPanicDoc, PyExc_BaseException, nullptr", "kPanicDoc, PyExc_Exception, nullptr",
+    Mutant("errors-panic-report", INTERNAL, "    PyErr_SetRaisedException(exception.release());\n    PyErr_PrintEx(0);",
+           "    PyErr_Clear();", "a PanicException passed on is not printed"),
+    Mutant("errors-panic-base", INTERNAL, "kPanicDoc, PyExc_BaseException, nullptr", "kPanicDoc, PyExc_Exception, nullptr",
            "PanicException caught by except Exception"),
-    Mutant("errors-panic-message", ERRORS_H, "    } catch (const InternalFailure& failure) {\n        raise_panic(failure.what());",
+    Mutant("failure-dropped", "src/binding/shared/failure.h", "            return std::move((fallible).error());  \\\n",
+           "            (void)0;                               \\\n", "a failure passed on is dropped and the call goes on"),
+    Mutant("errors-panic-message", INTERNAL_H, "    } catch (const InternalFailure& failure) {\n        raise_panic(failure.what());",
            "    } catch (const InternalFailure& failure) {\n        raise_panic(nullptr);",
            "internal failures lose their message"),
-    Mutant("errors-borrow", "src/binding/python_prelude.h", "        Py_XINCREF(object);\n", "",
+    Mutant("errors-borrow", "src/binding/shared/python_prelude.h", "        Py_XINCREF(object);\n", "",
            "a borrowed reference is not taken"),
-    Mutant("errors-move-assign", "src/binding/python_prelude.h", "        OwnedRef(std::move(other)).swap(*this);",
+    Mutant("errors-move-assign", "src/binding/shared/python_prelude.h", "        OwnedRef(std::move(other)).swap(*this);",
            "        object_ = other.release();", "a holder assigned a new reference drops its old one unreleased"),
     Mutant("convert-interned-word", CONVERT, '{"p", OptionType::Put}', '{"p", OptionType::Call}',
            "the interned word p reads as a call"),
-    Mutant("convert-failure-check", "src/binding/scalar_dispatch.cpp", "if (numbers[i] == -1.0) {",
+    Mutant("convert-failure-check", "src/binding/scalar/scalar_dispatch.cpp", "if (numbers[i] == -1.0) {",
            "if (numbers[i] == -1.0 && i != kDividendSlot) {", "a failed conversion of q goes unnoticed", ci=True),
-    Mutant("convert-failure-any-negative", "src/binding/scalar_dispatch.cpp", "if (numbers[i] == -1.0) {",
+    Mutant("convert-failure-any-negative", "src/binding/scalar/scalar_dispatch.cpp", "if (numbers[i] == -1.0) {",
            "if (numbers[i] < 0.0) {", "every negative number checked for a pending error",
            equivalent="conversion_failure finds no pending error for a negative number that converted; only "
                       "the speed of calls with negative numbers changes"),
-    Mutant("convert-default-type", "src/binding/scalar_dispatch.cpp", "OptionType type = OptionType::Call;",
+    Mutant("convert-default-type", "src/binding/scalar/scalar_dispatch.cpp", "OptionType type = OptionType::Call;",
            "OptionType type = OptionType::Put;", "the default option type is put"),
     Mutant("bind-missing-comma", BIND, 'names += count > 2 ? "," : "";', 'names += count > 1 ? "," : "";',
            "two missing names joined with an Oxford comma"),
@@ -319,20 +323,20 @@ CATALOGUE = [
     Mutant("bind-keyword-text", BIND, "OwnedRef text = OwnedRef::steal(PyObject_Str(key));",
            "OwnedRef text = OwnedRef::borrow(PyObject_Str(key));",
            "an unexpected keyword's name keeps a reference per refusal"),
-    Mutant("bind-call-fallback", "src/binding/argument_binding.h", "    slots = bound.value();\n", "",
+    Mutant("bind-call-fallback", "src/binding/shared/argument_binding.h", "    slots = bound.value();\n", "",
            "the full binding's slots are dropped"),
     Mutant("table-required", TABLE, "kRequiredCount = 5;", "kRequiredCount = 4;", "sigma becomes optional"),
     Mutant("table-returns", TABLE, '"The theta of the option (per day)"', '"The theta of the option per day"',
            "a docstring's Returns line reworded"),
     Mutant("table-positions", TABLE, "const auto& [s, k, t, r, sigma, q] = numbers;",
            "const auto& [s, k, t, sigma, r, q] = numbers;", "r and sigma read from each other's positions", ci=True),
-    Mutant("methods-default-q", "src/binding/method_table.cpp", '"(s, k, t, r, sigma, q=0.0"', '"(s, k, t, r, sigma, q=0"',
+    Mutant("methods-default-q", "src/binding/shared/method_definitions.cpp", '"(s, k, t, r, sigma, q=0.0"', '"(s, k, t, r, sigma, q=0"',
            "the text signature's default for q"),
-    Mutant("methods-batch-returns", "src/binding/method_table.cpp",
+    Mutant("methods-batch-returns", "src/binding/shared/method_definitions.cpp",
            '"    of the broadcast shape (numpy.float64 values when every input is a scalar)"',
            '"    of the broadcast shape (numpy.float64 values when all inputs are scalars)"',
            "the batch Greeks' Returns line reworded"),
-    Mutant("methods-batch-keyword-only", "src/binding/method_table.cpp", '", *, out=None, threads=None)"',
+    Mutant("methods-batch-keyword-only", "src/binding/shared/method_definitions.cpp", '", *, out=None, threads=None)"',
            '", out=None, threads=None)"', "out and threads shown as positional parameters"),
 
     # PyGreeks and its repr.
@@ -340,10 +344,10 @@ CATALOGUE = [
            "the repr shows rho as vega", ci=True),
     Mutant("greeks-dealloc", GREEKS, "        Py_DECREF(reinterpret_cast<PyObject*>(type));\n", "",
            "instances never release their type"),
-    Mutant("greeks-name", GREEKS, '"builtins.PyGreeks",', '"velarix.PyGreeks",', "the class's module"),
+    Mutant("greeks-name", TEXTS, '"builtins.PyGreeks";', '"velarix.PyGreeks";', "the class's module"),
     Mutant("greeks-subclassable", GREEKS, "    Py_TPFLAGS_DEFAULT,\n", "    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE,\n",
            "PyGreeks may be subclassed"),
-    Mutant("decimal-longest", "src/binding/decimal_text.h", "kFixed6MaxLength = 317;", "kFixed6MaxLength = 316;",
+    Mutant("decimal-longest", "src/binding/shared/decimal_text.h", "kFixed6MaxLength = 317;", "kFixed6MaxLength = 316;",
            "the longest text's room one character short"),
     Mutant("decimal-ties", DECIMAL, "if (above_half && (!exactly_half || bit_at(result, 0))) {",
            "if (above_half) {", "ties rounded away from zero", ci=True),
@@ -358,8 +362,8 @@ CATALOGUE = [
            "while (count < kDecimals || !is_zero(n)) {", "no digit before the point for values below one"),
 
     # The velarix module object.
-    Mutant("module-greeks-name", MODULE, 'PyUnicode_FromStringAndSize("PyGreeks", 8)',
-           'PyUnicode_FromStringAndSize("PyGreeks", 7)', "__all__ lists PyGreek"),
+    Mutant("module-greeks-name", TEXTS, 'kGreeksClassName = "PyGreeks";', 'kGreeksClassName = "PyGreek";',
+           "__all__ lists PyGreek"),
     Mutant("module-reimport", MODULE, "&& expected != interpreter) {", ") {",
            "a second import in the owning interpreter refused"),
     Mutant("module-cached-reference", MODULE, "    if (cached_module != nullptr) {\n        return OwnedRef::borrow(cached_module);",
@@ -429,7 +433,7 @@ CATALOGUE = [
            "if (!cause) {", "any failure to import numpy reported as numpy missing"),
     Mutant("batch-module-fields", BATCH_MODULE, '{"delta", "gamma", "theta", "vega", "rho"}',
            '{"delta", "gamma", "theta", "rho", "vega"}', "the Greeks tuple's fields out of order"),
-    Mutant("batch-module-numpy-message", BATCH_MODULE, "pip install 'velarix[batch]'", "pip install numpy",
+    Mutant("batch-module-numpy-message", TEXTS, "pip install 'velarix[batch]'", "pip install numpy",
            "the missing-numpy message reworded"),
     Mutant("batch-module-namedtuple-module", BATCH_MODULE, '"module", "velarix_batch"', '"module", "velarix"',
            "Greeks claims to live in velarix"),
@@ -463,12 +467,12 @@ CATALOGUE = [
            "expm1 as exp(x) - 1, losing the small results"),
     Mutant("precise-batch-tail", PRECISE_CPP, "y[i + j] = padded[j];", "y[i + j] = x[i + j];",
            "the lanes' last partial group left unevaluated", ci=True),
-    Mutant("exports-scalar", "src/binding/exports.map", "  local: *;\n", "", "every symbol exported",
+    Mutant("exports-scalar", "src/binding/scalar/scalar_exports.map", "  local: *;\n", "", "every symbol exported",
            equivalent="the build hides every symbol by default and keeps the static libraries' symbols out of "
                       "the dynamic table, so for this module the catch-all adds nothing today (for the batch "
                       "module it does: a static inside libstdc++'s std::to_string is a unique global symbol, "
                       "which only the script keeps in)"),
-    Mutant("exports-batch", "src/binding/batch_exports.map", "  local: *;\n", "", "every symbol exported"),
+    Mutant("exports-batch", "src/binding/batch/batch_exports.map", "  local: *;\n", "", "every symbol exported"),
     # The full-precision exp, log and normal distribution, scalar and in lanes.
     Mutant("precise-pdf-split", "src/pricing/precise_math_kernels.h",
            "    V a_low = a - a_high;\n    return exp_of_sum(", "    V a_low = V(0.0);\n    return exp_of_sum(",
@@ -552,24 +556,24 @@ CATALOGUE = [
     Mutant("engine-boundary-call", "src/pricing/american_engine.cpp",
            "return call ? option.k / boundary : option.k * boundary;",
            "return call ? option.k * boundary : option.k * boundary;", "the call's boundary as the put's"),
-    Mutant("engine-functions-accuracy", "src/binding/engine_functions.cpp",
+    Mutant("engine-functions-accuracy", "src/binding/batch/engine_functions.cpp",
            "static_cast<AmericanAccuracy>(work.setting % kAmericanExercise);", "AmericanAccuracy::Fast;",
            "accurate computed with the fast settings"),
-    Mutant("engine-functions-boundary-shift", "src/binding/engine_functions.cpp",
+    Mutant("engine-functions-boundary-shift", "src/binding/batch/engine_functions.cpp",
            ".operand_slots = {kNoSlot, 0, 1, 2, 3, 4, 5},", ".operand_slots = {kNoSlot, 1, 0, 2, 3, 4, 5},",
            "the exercise boundary's k and t read from each other's places"),
-    Mutant("engine-functions-inversion-slots", "src/binding/engine_functions.cpp",
+    Mutant("engine-functions-inversion-slots", "src/binding/batch/engine_functions.cpp",
            ".operand_slots = {1, 2, 3, 4, 0, 5, 6},", ".operand_slots = {0, 2, 3, 4, 1, 5, 6},",
            "implied_volatility's price and spot read from each other's places", ci=True),
-    Mutant("engine-functions-reasons", "src/binding/engine_functions.cpp",
+    Mutant("engine-functions-reasons", "src/binding/batch/engine_functions.cpp",
            "work.reasons[i] = static_cast<std::int8_t>(solution.outcome);", "work.reasons[i] = 0;",
            "every reason reported as solved"),
-    Mutant("engine-functions-exercise", "src/binding/engine_functions.cpp",
+    Mutant("engine-functions-exercise", "src/binding/batch/engine_functions.cpp",
            "const bool american = exercise.value() == 1;", "const bool american = exercise.value() == 0;",
            "the exercise words read the wrong way round"),
-    Mutant("engine-functions-greeks-order", "src/binding/engine_functions.cpp",
+    Mutant("engine-functions-greeks-order", "src/binding/batch/engine_functions.cpp",
            "work.outputs[3][i] = greeks.vega;", "work.outputs[3][i] = greeks.rho;", "vega's column holds rho"),
-    Mutant("batch-number-width", "src/binding/batch_dispatch.h", "std::memcpy(&value, element, sizeof value);",
+    Mutant("batch-number-width", "src/binding/batch/batch_dispatch.h", "std::memcpy(&value, element, sizeof value);",
            "std::memcpy(&value, element, 4);", "half of each input read"),
     Mutant("batch-setting-slot", BATCH,
            "    while (name != spec.keyword_only[slot - kKeywordOnlySlot]) {\n        ++slot;\n    }\n", "",
@@ -650,11 +654,11 @@ WITHOUT_BEHAVIOUR = {
     "src/pricing/precise_math_paths.h": "declarations only",
     "src/pricing/option_inputs.h": "a record without code; fields out of order fail to compile "
                                    "(designated initializers)",
-    "src/binding/greeks_type.h": "declarations only",
-    "src/binding/method_table.h": "declarations and accessors whose faults do not compile",
-    "src/binding/scalar_dispatch.h": "declarations only",
-    "src/binding/value_conversion.h": "declarations only",
-    "src/binding/engine_functions.h": "declarations only",
+    "src/binding/shared/greeks_type.h": "declarations only",
+    "src/binding/shared/method_definitions.h": "declarations and accessors whose faults do not compile",
+    "src/binding/scalar/scalar_dispatch.h": "declarations only",
+    "src/binding/shared/value_conversion.h": "declarations only",
+    "src/binding/batch/engine_functions.h": "declarations only",
     "src/pricing/american_engine.h": "declarations only",
     "src/pricing/chebyshev_interpolation.h": "declarations only",
     "src/pricing/european_price.h": "declarations only",

@@ -13,7 +13,8 @@
 #include <optional>
 #include <string>
 
-#include "function_table.h"
+#include "internal_failure.h"
+#include "pricing_functions.h"
 #include "value_conversion.h"
 
 namespace velarix {
@@ -94,20 +95,19 @@ ErrorValue argument_type_error(const char* parameter, const std::string& message
 // Calls `visit(flat_index, element)` for each element of `operand` in C order
 // until it returns an error.
 template <typename Visit>
-std::optional<ErrorValue> for_each_element(const StridedOperand& operand, Visit&& visit) {
+Fallible<void> for_each_element(const StridedOperand& operand, Visit&& visit) {
     const std::optional<Py_ssize_t> count = element_count(operand.shape);
     if (!count || *count == 0) {
-        return std::nullopt;
+        return {};
     }
     const std::array<const char*, 1> bases = {operand.data};
     const std::array<std::array<Py_ssize_t, kMaxDimensions>, 1> strides = {operand.strides};
     Odometer<1> at(operand.shape, bases, strides, 0);
     for (Py_ssize_t i = 0; i < *count; ++i, at.advance()) {
-        if (std::optional<ErrorValue> error = visit(i, at[0])) {
-            return error;
-        }
+        Fallible<void> visited = visit(i, at[0]);
+        VELARIX_PASS_ON_FAILURE(visited);
     }
-    return std::nullopt;
+    return {};
 }
 
 // An object array's element; numpy stores None where none was set.
@@ -227,17 +227,17 @@ bool swapped_byte_order(const char* format) {
 
 }  // namespace
 
-bool BufferView::acquire(PyObject* exporter, int flags) {
+Fallible<void> BufferView::acquire(PyObject* exporter, int flags) {
     if (PyObject_GetBuffer(exporter, &view_, flags) < 0) {
-        return false;
+        return take_pending_error();
     }
     held_ = true;
     if (static_cast<std::size_t>(view_.ndim) > kMaxDimensions) {
-        PyErr_Format(PyExc_ValueError, "velarix_batch takes arrays of at most %d dimensions, not %d",
-                     static_cast<int>(kMaxDimensions), view_.ndim);
-        return false;
+        return ErrorValue::deferred(PyExc_ValueError, "velarix_batch takes arrays of at most " +
+                                                          std::to_string(kMaxDimensions) + " dimensions, not " +
+                                                          std::to_string(view_.ndim));
     }
-    return true;
+    return {};
 }
 
 StridedOperand BufferView::operand() const {
@@ -261,18 +261,17 @@ void NumberColumn::set_scalar(double value) {
     operand_.data = reinterpret_cast<const char*>(&scalar_);
 }
 
-Fallible<bool> NumberColumn::read_one(PyObject* argument, const char* parameter) {
+Fallible<void> NumberColumn::read_one(PyObject* argument, const char* parameter) {
     const double value = PyFloat_AsDouble(argument);
     if (value == -1.0) {
-        if (std::optional<ErrorValue> error = conversion_failure(parameter)) {
-            return std::move(*error);
-        }
+        Fallible<void> converted = conversion_failure(parameter);
+        VELARIX_PASS_ON_FAILURE(converted);
     }
     set_scalar(value);
-    return true;
+    return {};
 }
 
-Fallible<bool> NumberColumn::read(const NumpyHandles& numpy, PyObject* argument, const char* parameter) {
+Fallible<void> NumberColumn::read(const NumpyHandles& numpy, PyObject* argument, const char* parameter) {
     if (is_python_number(argument)) {
         return read_one(argument, parameter);
     }
@@ -281,66 +280,61 @@ Fallible<bool> NumberColumn::read(const NumpyHandles& numpy, PyObject* argument,
         return std::move(array.error()).tagged_with_argument(parameter);
     }
     Fallible<bool> one_value = wraps_one_value(array.value().get(), argument);
-    if (!one_value.ok()) {
-        return std::move(one_value.error());
-    }
+    VELARIX_PASS_ON_FAILURE(one_value);
     if (one_value.value()) {
         return read_one(argument, parameter);
     }
     Fallible<DtypeDescription> dtype = describe_dtype(array.value().get());
-    if (!dtype.ok()) {
-        return std::move(dtype.error());
-    }
+    VELARIX_PASS_ON_FAILURE(dtype);
     switch (dtype.value().kind) {
         case 'b':
         case 'i':
         case 'u':
-        case 'f':
+        case 'f': {
             array_ = OwnedRef::steal(
                 PyObject_CallFunctionObjArgs(numpy.asarray, array.value().get(), numpy.float64, nullptr));
-            if (!array_ || !buffer_.acquire(array_.get(), PyBUF_RECORDS_RO)) {
+            if (!array_) {
                 return take_pending_error();
             }
+            Fallible<void> acquired = buffer_.acquire(array_.get(), PyBUF_RECORDS_RO);
+            VELARIX_PASS_ON_FAILURE(acquired);
             if (buffer_.view().itemsize != sizeof(double)) {
                 fail_internally("numpy.asarray(..., float64) gave items of another size");
             }
             operand_ = buffer_.operand();
-            return true;
+            return {};
+        }
         case 'O':
             break;
         default:
             return argument_type_error(parameter, "must be real number, not " + dtype.value().name);
     }
     BufferView objects;
-    if (!objects.acquire(array.value().get(), PyBUF_RECORDS_RO)) {
-        return take_pending_error();
-    }
+    Fallible<void> acquired = objects.acquire(array.value().get(), PyBUF_RECORDS_RO);
+    VELARIX_PASS_ON_FAILURE(acquired);
     const StridedOperand source = objects.operand();
     converted_.resize(static_cast<std::size_t>(element_count(source.shape).value_or(0)));
-    std::optional<ErrorValue> failure =
-        for_each_element(source, [&](Py_ssize_t i, const char* element) -> std::optional<ErrorValue> {
+    Fallible<void> failure =
+        for_each_element(source, [&](Py_ssize_t i, const char* element) -> Fallible<void> {
             const OwnedRef object = object_at(element);
             const double value = PyFloat_AsDouble(object.get());
             if (value == -1.0) {
-                if (std::optional<ErrorValue> error = conversion_failure(parameter)) {
-                    return error;
-                }
+                Fallible<void> converted = conversion_failure(parameter);
+                VELARIX_PASS_ON_FAILURE(converted);
             }
             converted_[static_cast<std::size_t>(i)] = value;
-            return std::nullopt;
+            return {};
         });
-    if (failure) {
-        return std::move(*failure);
-    }
+    VELARIX_PASS_ON_FAILURE(failure);
     operand_ = contiguous_operand(converted_.data(), source.shape, sizeof(double));
-    return true;
+    return {};
 }
 
 void NumberColumn::copy_values() {
     std::vector<double> values(static_cast<std::size_t>(element_count(operand_.shape).value_or(0)));
-    (void)for_each_element(operand_, [&](Py_ssize_t i, const char* element) -> std::optional<ErrorValue> {
+    (void)for_each_element(operand_, [&](Py_ssize_t i, const char* element) -> Fallible<void> {
         std::memcpy(&values[static_cast<std::size_t>(i)], element, sizeof(double));
-        return std::nullopt;
+        return {};
     });
     converted_ = std::move(values);
     operand_ = contiguous_operand(converted_.data(), operand_.shape, sizeof(double));
@@ -352,16 +346,14 @@ void OptionTypeColumn::set_scalar(OptionType type) {
     operand_.data = reinterpret_cast<const char*>(types_.data());
 }
 
-Fallible<bool> OptionTypeColumn::read_one(PyObject* argument) {
+Fallible<void> OptionTypeColumn::read_one(PyObject* argument) {
     Fallible<OptionType> type = option_type_of(argument);
-    if (!type.ok()) {
-        return std::move(type.error());
-    }
+    VELARIX_PASS_ON_FAILURE(type);
     set_scalar(type.value());
-    return true;
+    return {};
 }
 
-Fallible<bool> OptionTypeColumn::read(const NumpyHandles& numpy, PyObject* argument) {
+Fallible<void> OptionTypeColumn::read(const NumpyHandles& numpy, PyObject* argument) {
     if (PyType_HasFeature(Py_TYPE(argument), Py_TPFLAGS_UNICODE_SUBCLASS)) {
         return read_one(argument);
     }
@@ -370,45 +362,38 @@ Fallible<bool> OptionTypeColumn::read(const NumpyHandles& numpy, PyObject* argum
         return std::move(array.error()).tagged_with_argument(kParameterNames[kOptionTypeSlot]);
     }
     Fallible<bool> one_value = wraps_one_value(array.value().get(), argument);
-    if (!one_value.ok()) {
-        return std::move(one_value.error());
-    }
+    VELARIX_PASS_ON_FAILURE(one_value);
     if (one_value.value()) {
         return read_one(argument);
     }
     Fallible<DtypeDescription> dtype = describe_dtype(array.value().get());
-    if (!dtype.ok()) {
-        return std::move(dtype.error());
-    }
+    VELARIX_PASS_ON_FAILURE(dtype);
     const char kind = dtype.value().kind;
     if (kind != 'U' && kind != 'O') {
         return argument_type_error(kParameterNames[kOptionTypeSlot],
                                    "'" + dtype.value().name + "' object cannot be converted to 'PyString'");
     }
     BufferView buffer;
-    if (!buffer.acquire(array.value().get(), PyBUF_RECORDS_RO)) {
-        return take_pending_error();
-    }
+    Fallible<void> acquired = buffer.acquire(array.value().get(), PyBUF_RECORDS_RO);
+    VELARIX_PASS_ON_FAILURE(acquired);
     const StridedOperand source = buffer.operand();
     types_.resize(static_cast<std::size_t>(element_count(source.shape).value_or(0)));
     const std::size_t units = static_cast<std::size_t>(buffer.view().itemsize) / kCodeUnitBytes;
     const bool swapped = kind == 'U' && swapped_byte_order(buffer.view().format);
     KnownWords known(kind == 'U' ? static_cast<std::size_t>(buffer.view().itemsize) : 0);
-    std::optional<ErrorValue> failure =
-        for_each_element(source, [&](Py_ssize_t i, const char* element) -> std::optional<ErrorValue> {
+    Fallible<void> failure =
+        for_each_element(source, [&](Py_ssize_t i, const char* element) -> Fallible<void> {
             std::optional<OptionType> type = known.find(element);
             if (type) {
                 types_[static_cast<std::size_t>(i)] = static_cast<unsigned char>(*type);
-                return std::nullopt;
+                return {};
             }
             if (kind == 'U') {
                 type = parse_ucs4(element, units, swapped);
             } else {
                 const OwnedRef object = object_at(element);
                 Fallible<std::optional<OptionType>> parsed = option_type_element(object.get());
-                if (!parsed.ok()) {
-                    return std::move(parsed.error());
-                }
+                VELARIX_PASS_ON_FAILURE(parsed);
                 type = parsed.value();
             }
             if (!type) {
@@ -416,13 +401,11 @@ Fallible<bool> OptionTypeColumn::read(const NumpyHandles& numpy, PyObject* argum
             }
             known.remember(element, *type);
             types_[static_cast<std::size_t>(i)] = static_cast<unsigned char>(*type);
-            return std::nullopt;
+            return {};
         });
-    if (failure) {
-        return std::move(*failure);
-    }
+    VELARIX_PASS_ON_FAILURE(failure);
     operand_ = contiguous_operand(types_.data(), source.shape, 1);
-    return true;
+    return {};
 }
 
 }  // namespace velarix

@@ -14,6 +14,7 @@
 #include "batch_dispatch.h"
 #include "european_price.h"
 #include "implied_volatility.h"
+#include "internal_failure.h"
 
 namespace velarix {
 namespace {
@@ -66,9 +67,7 @@ Fallible<int> read_word(PyObject* argument, const char* parameter, const std::ar
 // The engine functions' setting: accuracy, then out and threads.
 Fallible<CallSetting> read_accuracy(PyObject* const* keyword_slots) {
     Fallible<int> accuracy = read_word(keyword_slots[0], kAccuracyParameter, kAccuracyWords);
-    if (!accuracy.ok()) {
-        return std::move(accuracy.error());
-    }
+    VELARIX_PASS_ON_FAILURE(accuracy);
     return CallSetting{.value = accuracy.value()};
 }
 
@@ -83,13 +82,9 @@ constexpr int kAmericanExercise = 2;
 
 Fallible<CallSetting> read_inversion(PyObject* const* keyword_slots) {
     Fallible<int> exercise = read_word(keyword_slots[0], kExerciseParameter, kExerciseWords);
-    if (!exercise.ok()) {
-        return std::move(exercise.error());
-    }
+    VELARIX_PASS_ON_FAILURE(exercise);
     Fallible<int> accuracy = read_word(keyword_slots[1], kAccuracyParameter, kAccuracyWords);
-    if (!accuracy.ok()) {
-        return std::move(accuracy.error());
-    }
+    VELARIX_PASS_ON_FAILURE(accuracy);
     PyObject* reasons = keyword_slots[2];
     if (reasons != nullptr && !PyBool_Check(reasons)) {
         return ErrorValue::conversion_mismatch(reasons, "bool").tagged_with_argument(kReasonsParameter);

@@ -41,7 +41,7 @@ public:
     // must be a C-contiguous, writeable ndarray of exactly `shape` and of
     // dtype float64 (int8 for the reasons), no two sharing memory. Nothing
     // is written here, so a refused out= leaves every array as it was.
-    Fallible<bool> prepare(const NumpyHandles& numpy, const Shape& shape, std::size_t count, bool with_reasons,
+    Fallible<void> prepare(const NumpyHandles& numpy, const Shape& shape, std::size_t count, bool with_reasons,
                            PyObject* out);
 
     const std::array<double*, kMaxOutputs>& data() const { return data_; }
@@ -58,8 +58,8 @@ public:
     Fallible<OwnedRef> take_reasons(const Shape& shape) { return take_array(arrays_[count_], shape); }
 
 private:
-    Fallible<bool> allocate(const NumpyHandles& numpy, const Shape& shape);
-    Fallible<bool> wrap(const NumpyHandles& numpy, const Shape& shape, PyObject* out);
+    Fallible<void> allocate(const NumpyHandles& numpy, const Shape& shape);
+    Fallible<void> wrap(const NumpyHandles& numpy, const Shape& shape, PyObject* out);
     Fallible<OwnedRef> take_array(OwnedRef& array, const Shape& shape) const;
     void point_at_buffers();
 

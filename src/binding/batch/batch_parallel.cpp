@@ -1,5 +1,6 @@
 // Threads and outputs of velarix_batch calls. See batch_parallel.h.
 #include "batch_parallel.h"
+#include "internal_failure.h"
 
 #include <algorithm>
 #include <cstring>
@@ -80,28 +81,23 @@ Fallible<std::string> dtype_text(PyObject* array) {
 
 // What is wrong with `array` as the output `label` of `shape` whose items
 // have the buffer format `format`, if anything; `buffer` then holds it.
-std::optional<ErrorValue> refuse_output(const NumpyHandles& numpy, PyObject* array, const std::string& label,
-                                        const Shape& shape, const char* format, BufferView& buffer) {
+Fallible<void> check_output(const NumpyHandles& numpy, PyObject* array, const std::string& label, const Shape& shape,
+                             const char* format, BufferView& buffer) {
     const int is_array = PyObject_IsInstance(array, numpy.ndarray);
     if (is_array < 0) {
         return take_pending_error();
     }
     if (is_array == 0) {
         Fallible<std::string> name = type_name(array);
-        if (!name.ok()) {
-            return std::move(name.error());
-        }
+        VELARIX_PASS_ON_FAILURE(name);
         return ErrorValue::deferred(PyExc_TypeError, label + " must be a numpy.ndarray, not " + name.value());
     }
-    if (!buffer.acquire(array, PyBUF_RECORDS_RO)) {
-        return take_pending_error();
-    }
+    Fallible<void> acquired = buffer.acquire(array, PyBUF_RECORDS_RO);
+    VELARIX_PASS_ON_FAILURE(acquired);
     const Py_buffer& view = buffer.view();
     if (std::strcmp(view.format, format) != 0) {
         Fallible<std::string> dtype = dtype_text(array);
-        if (!dtype.ok()) {
-            return std::move(dtype.error());
-        }
+        VELARIX_PASS_ON_FAILURE(dtype);
         const char* wanted = std::strcmp(format, "d") == 0 ? "float64" : "int8";
         return ErrorValue::deferred(PyExc_TypeError,
                                     label + " must have dtype " + wanted + ", not " + dtype.value());
@@ -117,7 +113,7 @@ std::optional<ErrorValue> refuse_output(const NumpyHandles& numpy, PyObject* arr
     if (view.readonly != 0) {
         return ErrorValue::deferred(PyExc_ValueError, label + " is read-only");
     }
-    return std::nullopt;
+    return {};
 }
 
 // Threads joined before the object goes, also when starting one failed.
@@ -156,18 +152,18 @@ struct Crash {
 
 }  // namespace
 
-Fallible<bool> Outputs::prepare(const NumpyHandles& numpy, const Shape& shape, std::size_t count, bool with_reasons,
+Fallible<void> Outputs::prepare(const NumpyHandles& numpy, const Shape& shape, std::size_t count, bool with_reasons,
                                 PyObject* out) {
     count_ = count;
     entries_ = count + (with_reasons ? 1 : 0);
-    Fallible<bool> ready = out == nullptr || out == Py_None ? allocate(numpy, shape) : wrap(numpy, shape, out);
+    Fallible<void> ready = out == nullptr || out == Py_None ? allocate(numpy, shape) : wrap(numpy, shape, out);
     if (ready.ok()) {
         point_at_buffers();
     }
     return ready;
 }
 
-Fallible<bool> Outputs::allocate(const NumpyHandles& numpy, const Shape& shape) {
+Fallible<void> Outputs::allocate(const NumpyHandles& numpy, const Shape& shape) {
     OwnedRef dimensions = expect_new_reference(PyTuple_New(static_cast<Py_ssize_t>(shape.ndim)));
     for (std::size_t d = 0; d < shape.ndim; ++d) {
         PyObject* extent = PyLong_FromSsize_t(shape.extent[d]);
@@ -178,14 +174,16 @@ Fallible<bool> Outputs::allocate(const NumpyHandles& numpy, const Shape& shape) 
     for (std::size_t i = 0; i < entries_; ++i) {
         PyObject* dtype = i < count_ ? numpy.float64 : numpy.int8;
         arrays_[i] = OwnedRef::steal(PyObject_CallFunctionObjArgs(numpy.empty, dimensions.get(), dtype, nullptr));
-        if (!arrays_[i] || !buffers_[i].acquire(arrays_[i].get(), PyBUF_CONTIG)) {
+        if (!arrays_[i]) {
             return take_pending_error();
         }
+        Fallible<void> acquired = buffers_[i].acquire(arrays_[i].get(), PyBUF_CONTIG);
+        VELARIX_PASS_ON_FAILURE(acquired);
     }
-    return true;
+    return {};
 }
 
-Fallible<bool> Outputs::wrap(const NumpyHandles& numpy, const Shape& shape, PyObject* out) {
+Fallible<void> Outputs::wrap(const NumpyHandles& numpy, const Shape& shape, PyObject* out) {
     given_ = true;
     const bool in_tuple = PyTuple_Check(out);
     if (!in_tuple && entries_ > 1) {
@@ -199,10 +197,8 @@ Fallible<bool> Outputs::wrap(const NumpyHandles& numpy, const Shape& shape, PyOb
     for (std::size_t i = 0; i < entries_; ++i) {
         PyObject* array = in_tuple ? PyTuple_GetItem(out, static_cast<Py_ssize_t>(i)) : out;
         const char* format = i < count_ ? "d" : "b";
-        if (std::optional<ErrorValue> refusal =
-                refuse_output(numpy, array, out_label(in_tuple, i), shape, format, buffers_[i])) {
-            return std::move(*refusal);
-        }
+        Fallible<void> accepted = check_output(numpy, array, out_label(in_tuple, i), shape, format, buffers_[i]);
+        VELARIX_PASS_ON_FAILURE(accepted);
         arrays_[i] = OwnedRef::borrow(array);
     }
     // Two outputs in the same memory would take each other's results.
@@ -216,7 +212,7 @@ Fallible<bool> Outputs::wrap(const NumpyHandles& numpy, const Shape& shape, PyOb
             }
         }
     }
-    return true;
+    return {};
 }
 
 void Outputs::point_at_buffers() {
