@@ -52,6 +52,8 @@ COLUMNS_H = "src/binding/batch/batch_columns.h"
 BATCH = "src/binding/batch/batch_dispatch.cpp"
 PARALLEL = "src/binding/batch/batch_parallel.cpp"
 PARALLEL_H = "src/binding/batch/batch_parallel.h"
+OUTPUTS = "src/binding/batch/batch_outputs.cpp"
+OUTPUTS_H = "src/binding/batch/batch_outputs.h"
 WALK = "src/binding/batch/strided_walk.h"
 BATCH_MODULE = "src/binding/batch/batch_module.cpp"
 PRECISE = "src/pricing/precise_math.h"
@@ -407,9 +409,9 @@ CATALOGUE = [
     Mutant("batch-threads-zero", PARALLEL, "if (threads < 1) {", "if (threads < 0) {", "threads=0 accepted"),
     Mutant("batch-lock-kept", PARALLEL, "        ReleasedInterpreterLock unlocked;\n", "",
            "the interpreter lock kept while computing"),
-    Mutant("batch-shape-text", PARALLEL, '(shape.ndim == 1 ? "," : ', '(shape.ndim == 1 ? "" : ',
+    Mutant("batch-shape-text", OUTPUTS, '(shape.ndim == 1 ? "," : ', '(shape.ndim == 1 ? "" : ',
            "a one-dimensional shape written (3)"),
-    Mutant("batch-zero-d", PARALLEL, "    if (shape.ndim > 0) {\n        return std::move(array);",
+    Mutant("batch-zero-d", OUTPUTS, "    if (shape.ndim > 0) {\n        return std::move(array);",
            "    if (shape.ndim >= 0) {\n        return std::move(array);",
            "scalar inputs give 0-d arrays instead of numpy.float64"),
     Mutant("batch-greeks-order", BATCH, "work.outputs[2][i] = greeks.theta;", "work.outputs[2][i] = greeks.vega;",
@@ -592,19 +594,19 @@ CATALOGUE = [
            "an input sharing memory with out read while out is written"),
     Mutant("walk-byte-range-reversed", WALK, "low -= static_cast<std::uintptr_t>(-reach);",
            "low += static_cast<std::uintptr_t>(-reach);", "a reversed input's memory taken to lie above its start"),
-    Mutant("batch-out-identity", PARALLEL, "    if (given_) {\n        return OwnedRef::borrow(array.get());\n    }\n",
+    Mutant("batch-out-identity", OUTPUTS, "    if (given_) {\n        return OwnedRef::borrow(array.get());\n    }\n",
            "", "a 0-d out returned as its element rather than itself"),
-    Mutant("batch-out-reference", PARALLEL, "        return OwnedRef::borrow(array.get());\n    }\n    if (shape.ndim > 0) {",
+    Mutant("batch-out-reference", OUTPUTS, "        return OwnedRef::borrow(array.get());\n    }\n    if (shape.ndim > 0) {",
            "        return OwnedRef::steal(array.get());\n    }\n    if (shape.ndim > 0) {",
            "an out array returned without the reference its caller receives"),
-    Mutant("batch-out-read-only", PARALLEL, "if (view.readonly != 0) {", "if (false) {", "a read-only out written"),
-    Mutant("batch-out-contiguous", PARALLEL, "PyBuffer_IsContiguous(&view, 'C')", "PyBuffer_IsContiguous(&view, 'A')",
+    Mutant("batch-out-read-only", OUTPUTS, "if (view.readonly != 0) {", "if (false) {", "a read-only out written"),
+    Mutant("batch-out-contiguous", OUTPUTS, "PyBuffer_IsContiguous(&view, 'C')", "PyBuffer_IsContiguous(&view, 'A')",
            "a Fortran-ordered out written as if in C order"),
-    Mutant("batch-out-shared", PARALLEL, "for (std::size_t j = 0; j < i; ++j) {",
+    Mutant("batch-out-shared", OUTPUTS, "for (std::size_t j = 0; j < i; ++j) {",
            "for (std::size_t j = 0; j + 1 < i; ++j) {", "an output not compared with the one before it"),
-    Mutant("batch-out-reasons-entry", PARALLEL_H, "return take_array(arrays_[count_], shape);",
+    Mutant("batch-out-reasons-entry", OUTPUTS_H, "return take_array(arrays_[count_], shape);",
            "return take_array(arrays_[0], shape);", "the volatilities returned in place of the reasons"),
-    Mutant("batch-out-reasons-dtype", PARALLEL, 'const char* format = i < count_ ? "d" : "b";',
+    Mutant("batch-out-reasons-dtype", OUTPUTS, 'const char* format = i < count_ ? "d" : "b";',
            'const char* format = "d";', "a float64 array taken for the int8 reasons"),
     Mutant("nb-continued-fraction", NB, "denominator = a + k / denominator;",
            "denominator = a + (k + 1) / denominator;", "the tail's continued fraction with shifted numerators"),
@@ -649,6 +651,7 @@ CATALOGUE = [
 
 # Files of src/ with no mutant, and why none is possible.
 WITHOUT_BEHAVIOUR = {
+    "src/binding/batch/batch_parallel.h": "declarations, and the lock holder whose faults hang or crash every call",
     "src/pricing/american_greeks.h": "declarations only",
     "src/pricing/black_scholes.h": "declarations only",
     "src/pricing/precise_math_paths.h": "declarations only",

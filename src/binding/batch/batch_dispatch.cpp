@@ -18,6 +18,7 @@
 #include <utility>
 
 #include "argument_binding.h"
+#include "batch_outputs.h"
 #include "batch_parallel.h"
 #include "internal_failure.h"
 #include "value_conversion.h"

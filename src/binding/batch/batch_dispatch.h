@@ -9,6 +9,7 @@
 
 #include "argument_binding.h"
 #include "batch_columns.h"
+#include "batch_outputs.h"
 #include "batch_parallel.h"
 #include "method_definitions.h"
 
