@@ -15,6 +15,7 @@
 #include "bjerksund_stensland.h"
 #include "black_scholes.h"
 #include "normal_distribution.h"
+#include "pricing_test_hooks.h"
 #include "straightforward_american.h"
 
 namespace {

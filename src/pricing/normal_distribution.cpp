@@ -5,6 +5,8 @@
 // The batches evaluate the same tables, lane by lane, in the same order.
 #include "normal_distribution.h"
 
+#include "testing/pricing_test_hooks.h"
+
 #include <algorithm>
 #include <array>
 #include <atomic>

@@ -17,6 +17,7 @@
 #include "bjerksund_stensland.h"
 #include "exact.h"
 #include "normal_distribution.h"
+#include "pricing_test_hooks.h"
 #include "straightforward_american.h"
 
 using namespace velarix;
