@@ -11,7 +11,7 @@
 #include <string>
 #include <utility>
 
-#include "american_greeks.h"
+#include "american_functions.h"
 #include "bjerksund_stensland.h"
 #include "black_scholes.h"
 #include "normal_distribution.h"

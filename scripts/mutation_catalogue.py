@@ -33,6 +33,8 @@ EIV = "src/pricing/european_implied_volatility.cpp"
 AIV = "src/pricing/american_implied_volatility.cpp"
 IV_H = "src/pricing/implied_volatility.h"
 NORMAL_H = "src/pricing/normal_distribution.h"
+NORMAL_LANES = "src/pricing/normal_distribution_lanes.cpp"
+NORMAL_TABLES = "src/pricing/normal_distribution_tables.h"
 BS = "src/pricing/black_scholes.cpp"
 BJS = "src/pricing/bjerksund_stensland.cpp"
 BJS_H = "src/pricing/bjerksund_stensland.h"
@@ -49,6 +51,8 @@ DECIMAL = "src/binding/shared/decimal_text.cpp"
 MODULE = "src/binding/scalar/scalar_module.cpp"
 COLUMNS = "src/binding/batch/batch_columns.cpp"
 COLUMNS_H = "src/binding/batch/batch_columns.h"
+WORDS = "src/binding/batch/option_type_words.cpp"
+WORDS_H = "src/binding/batch/option_type_words.h"
 BATCH = "src/binding/batch/batch_dispatch.cpp"
 PARALLEL = "src/binding/batch/batch_parallel.cpp"
 PARALLEL_H = "src/binding/batch/batch_parallel.h"
@@ -64,12 +68,12 @@ LANES = "src/pricing/simd_lanes.h"
 
 CATALOGUE = [
     # The normal distribution: constants, interval bounds, reflections, both paths.
-    Mutant("normal-tiny-bound", NORMAL, "kTinyArgument = 1e-10;", "kTinyArgument = 1e-9;",
+    Mutant("normal-tiny-bound", NORMAL_TABLES, "kTinyArgument = 1e-10;", "kTinyArgument = 1e-9;",
            "the linear form's range ends ten times too late"),
-    Mutant("normal-small-coefficient", NORMAL, "-0.0007369565304816795, -0.3747323373929196",
+    Mutant("normal-small-coefficient", NORMAL_TABLES, "-0.0007369565304816795, -0.3747323373929196",
            "-0.0007369565340816795, -0.3747323373929196", "a rational coefficient with two digits transposed",
            ci=True),
-    Mutant("normal-interval-offset", NORMAL, "{24.0, 0.5638477802,", "{24.0, 0.5638477801,",
+    Mutant("normal-interval-offset", NORMAL_TABLES, "{24.0, 0.5638477802,", "{24.0, 0.5638477801,",
            "a far interval's Y off in its last digit"),
     Mutant("normal-interval-bound", NORMAL, "z >= kErfcIntervals[index + 1].lower",
            "z > kErfcIntervals[index + 1].lower", "a z equal to an interval bound taken by the interval below",
@@ -87,23 +91,23 @@ CATALOGUE = [
            "Horner's scheme stops before the constant term"),
     Mutant("normal-infinity", NORMAL, "if (z == -INFINITY) {\n        return 1.0;",
            "if (z == -INFINITY) {\n        return 0.0;", "N(+inf) is 0"),
-    Mutant("normal-lanes-bound", NORMAL, "compare<_CMP_GE_OQ>(lanes[g].a, kErfcIntervals[index].lower)",
+    Mutant("normal-lanes-bound", NORMAL_LANES, "compare<_CMP_GE_OQ>(lanes[g].a, kErfcIntervals[index].lower)",
            "compare<_CMP_GT_OQ>(lanes[g].a, kErfcIntervals[index].lower)",
            "the SIMD lanes put a bound in the interval below", ci=True),
-    Mutant("normal-lanes-tiny", NORMAL, "compare<_CMP_LT_OQ>(a, kTinyArgument), tiny_erf",
+    Mutant("normal-lanes-tiny", NORMAL_LANES, "compare<_CMP_LT_OQ>(a, kTinyArgument), tiny_erf",
            "compare<_CMP_LE_OQ>(a, kTinyArgument), tiny_erf", "the SIMD lanes' linear range includes its bound",
            equivalent="the lanes compute N only, and N takes erf near zero through 1 - erf or erf + 1, whose "
                       "rounding absorbs the difference of the two forms (checked over 200,000 arguments near "
                       "the bound); the form of erf itself there is tested on the scalar path"),
-    Mutant("normal-lanes-reflection", NORMAL, "compare<_CMP_LT_OQ>(lanes[g].z, -kLowerRangeLimit)",
+    Mutant("normal-lanes-reflection", NORMAL_LANES, "compare<_CMP_LT_OQ>(lanes[g].z, -kLowerRangeLimit)",
            "compare<_CMP_LE_OQ>(lanes[g].z, -kLowerRangeLimit)", "the SIMD lanes reflect z = -0.5 through erfc",
            equivalent="as normal-reflection-bound: at a = 0.5 both forms give the same double"),
-    Mutant("normal-lanes-scale", NORMAL, "_mm512_set1_pd(1.0 * kSqrt2)", "_mm512_set1_pd(1.4142135623730950)",
+    Mutant("normal-lanes-scale", NORMAL_LANES, "_mm512_set1_pd(1.0 * kSqrt2)", "_mm512_set1_pd(1.4142135623730950)",
            "the SIMD lanes scale by a sqrt 2 one bit off"),
-    Mutant("normal-first-interval-top", NORMAL, "0.0025083967216806575},", "0.0025083967216806557},",
+    Mutant("normal-first-interval-top", NORMAL_TABLES, "0.0025083967216806575},", "0.0025083967216806557},",
            "the first erfc interval's highest coefficient with two digits transposed (about one result in a "
            "million changes)"),
-    Mutant("normal-underflowed-interval", NORMAL, "6.037155055427153e-11}", "6.037155055427135e-11}",
+    Mutant("normal-underflowed-interval", NORMAL_TABLES, "6.037155055427153e-11}", "6.037155055427135e-11}",
            "a coefficient of the last erfc interval with two digits transposed",
            equivalent="from z = 27.3 on exp(-z*z) is zero in double precision, so the intervals from 38 on "
                       "give erfc = +0 whatever their coefficients; the SIMD lanes likewise"),
@@ -379,11 +383,16 @@ CATALOGUE = [
            "- Bjerksund-Stensland model (American options): am_* functions.", "the module docstring reworded"),
 
     # velarix_batch: inputs, broadcasting, the work split, outputs.
-    Mutant("batch-ucs4-swap", COLUMNS, "((unit << 8) & 0xFF0000U)", "((unit << 8) & 0xFF00U)",
+    Mutant("batch-refused-word-order", COLUMNS, "(std::endian::native == std::endian::big) != swapped",
+           "(std::endian::native == std::endian::big) == swapped", "a refused big-endian word shown byte-swapped"),
+    Mutant("batch-refused-word-padding", COLUMNS, "        if (unit != 0) {\n            break;\n        }\n        --length;",
+           "        if (unit == unit) {\n            break;\n        }\n        --length;",
+           "a refused word shown with its NUL padding"),
+    Mutant("batch-ucs4-swap", WORDS, "((unit << 8) & 0xFF0000U)", "((unit << 8) & 0xFF00U)",
            "big-endian words byte-swapped wrongly"),
-    Mutant("batch-inner-nul", COLUMNS, "                if (unit != 0) {\n                    return std::nullopt;\n                }\n",
+    Mutant("batch-inner-nul", WORDS, "                if (unit != 0) {\n                    return std::nullopt;\n                }\n",
            "", "a NUL inside a word read as padding"),
-    Mutant("batch-known-words", COLUMNS, "for (std::size_t i = 0; i < count_; ++i) {",
+    Mutant("batch-known-words", WORDS_H, "for (std::size_t i = 0; i < count_; ++i) {",
            "for (std::size_t i = 0; i <= count_ && i < keys_.size(); ++i) {",
            "an empty word matches a remembered slot not yet filled", ci=True),
     Mutant("batch-bool-dtype", COLUMNS, "        case 'b':\n", "", "bool arrays refused"),
@@ -652,10 +661,11 @@ CATALOGUE = [
 # Files of src/ with no mutant, and why none is possible.
 WITHOUT_BEHAVIOUR = {
     "src/binding/batch/batch_parallel.h": "declarations, and the lock holder whose faults hang or crash every call",
-    "src/pricing/american_greeks.h": "declarations only",
+    "src/pricing/american_functions.h": "declarations, and am_price, which every price test reaches",
     "src/pricing/black_scholes.h": "declarations only",
     "src/pricing/testing/precise_math_paths.h": "declarations only",
     "src/pricing/testing/pricing_test_hooks.h": "declarations only",
+    "src/pricing/normal_distribution_lanes.h": "a declaration, and the build's choice of lanes that the path tests report",
     "src/pricing/option_inputs.h": "a record without code; fields out of order fail to compile "
                                    "(designated initializers)",
     "src/binding/shared/greeks_type.h": "declarations only",

@@ -5,7 +5,7 @@
 // prices come from one AmericanPricer, which computes what they share once,
 // and the normal distributions of all the prices of one computation are
 // evaluated together.
-#include "american_greeks.h"
+#include "american_functions.h"
 
 #include "bjerksund_stensland.h"
 

@@ -185,7 +185,4 @@ std::array<double, Count> prices_together(const std::array<PriceRequest, Count>&
 // The price behind am_price and every American Greek.
 PricingResult<double> american_value(const OptionInputs& option);
 
-// The computation behind the module function am_price: the price itself.
-inline PricingResult<double> am_price(const OptionInputs& option) { return american_value(option); }
-
 }  // namespace velarix

@@ -13,7 +13,7 @@
 #include <sstream>
 #include <vector>
 
-#include "american_greeks.h"
+#include "american_functions.h"
 #include "bjerksund_stensland.h"
 #include "exact.h"
 #include "normal_distribution.h"

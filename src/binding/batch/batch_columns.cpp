@@ -14,13 +14,12 @@
 #include <string>
 
 #include "internal_failure.h"
+#include "option_type_words.h"
 #include "pricing_functions.h"
 #include "value_conversion.h"
 
 namespace velarix {
 namespace {
-
-constexpr std::size_t kCodeUnitBytes = 4;  // numpy's str arrays hold UCS-4
 
 bool is_list_or_tuple(PyObject* object) {
     return PyType_HasFeature(Py_TYPE(object), Py_TPFLAGS_LIST_SUBCLASS | Py_TPFLAGS_TUPLE_SUBCLASS);
@@ -146,83 +145,38 @@ std::string element_label(const Shape& shape, Py_ssize_t flat) {
     return label + "]";
 }
 
-ErrorValue invalid_option_type_at(const Shape& shape, Py_ssize_t flat) {
-    return ErrorValue::deferred(PyExc_ValueError,
-                                std::string(kInvalidOptionTypeMessage) + " (" + element_label(shape, flat) + ")");
+// The refusal of the word `word` at flat index `flat` of `shape`:
+// "<velarix's text> (option_type[1]: 'straddle')".
+ErrorValue invalid_option_type_at(const Shape& shape, Py_ssize_t flat, PyObject* word) {
+    const std::string text = std::string(kInvalidOptionTypeMessage) + " (" + element_label(shape, flat) + ": ";
+    OwnedRef message = OwnedRef::steal(PyUnicode_FromFormat("%s%R)", text.c_str(), word));
+    if (!message) {
+        return take_pending_error();
+    }
+    return ErrorValue::with_message_object(PyExc_ValueError, message.get());
 }
 
-// One element of a numpy str array: `units` UCS-4 code units, padded with
-// NUL. numpy itself strips that padding when it makes the element a str, so
-// the element is the text without its trailing NULs; the words are ASCII, so
-// any other character refuses it.
-std::optional<OptionType> parse_ucs4(const char* element, std::size_t units, bool swapped) {
-    std::array<char, 4> ascii{};
-    std::size_t length = 0;
-    for (std::size_t i = 0; i < units; ++i) {
+// An element of a numpy str array as the str numpy makes of it: its code
+// units without the NUL padding. Code units that are no character read as
+// U+FFFD, so that the refusal of such an element can still show it.
+Fallible<OwnedRef> str_element(const char* element, std::size_t units, bool swapped) {
+    std::size_t length = units;
+    while (length > 0) {
         std::uint32_t unit = 0;
-        std::memcpy(&unit, element + i * kCodeUnitBytes, kCodeUnitBytes);
-        if (unit == 0) {
-            // Padding only if nothing but NUL follows; a NUL inside is text.
-            for (std::size_t rest = i + 1; rest < units; ++rest) {
-                std::memcpy(&unit, element + rest * kCodeUnitBytes, kCodeUnitBytes);
-                if (unit != 0) {
-                    return std::nullopt;
-                }
-            }
+        std::memcpy(&unit, element + (length - 1) * kCodeUnitBytes, kCodeUnitBytes);
+        if (unit != 0) {
             break;
         }
-        if (swapped) {
-            unit = (unit >> 24) | ((unit >> 8) & 0xFF00U) | ((unit << 8) & 0xFF0000U) | (unit << 24);
-        }
-        if (unit > 0x7F || length == ascii.size()) {
-            return std::nullopt;
-        }
-        ascii[length++] = static_cast<char>(unit);
+        --length;
     }
-    return parse_option_type(std::string_view(ascii.data(), length));
-}
-
-// The words of a str array found so far, by their bytes: a column repeats a
-// few words, and comparing an element's bytes with theirs is faster than
-// reading it again (a million words: 17 ms read one by one, 5.6 ms with the
-// known words; benchmarks/batch.py). Elements longer than kLongestKey bytes,
-// which hold no word but with NUL padding, are read one by one.
-class KnownWords {
-public:
-    static constexpr std::size_t kLongestKey = 32;
-
-    explicit KnownWords(std::size_t key_size) : key_size_(key_size <= kLongestKey ? key_size : 0) {}
-
-    std::optional<OptionType> find(const char* key) const {
-        for (std::size_t i = 0; i < count_; ++i) {
-            if (std::memcmp(keys_[i].data(), key, key_size_) == 0) {
-                return types_[i];
-            }
-        }
-        return std::nullopt;
+    const bool big_endian = (std::endian::native == std::endian::big) != swapped;
+    int byte_order = big_endian ? 1 : -1;
+    OwnedRef text = OwnedRef::steal(PyUnicode_DecodeUTF32(element, static_cast<Py_ssize_t>(length * kCodeUnitBytes),
+                                                          "replace", &byte_order));
+    if (!text) {
+        return take_pending_error();
     }
-
-    void remember(const char* key, OptionType type) {
-        if (key_size_ == 0) {
-            return;
-        }
-        const std::size_t slot = count_ < keys_.size() ? count_++ : next_++ % keys_.size();
-        std::memcpy(keys_[slot].data(), key, key_size_);
-        types_[slot] = type;
-    }
-
-private:
-    std::size_t key_size_;
-    std::size_t count_ = 0;
-    std::size_t next_ = 0;
-    std::array<std::array<char, kLongestKey>, 4> keys_{};
-    std::array<OptionType, 4> types_{};
-};
-
-// Whether a buffer format's byte-order prefix is the opposite of this machine's.
-bool swapped_byte_order(const char* format) {
-    const bool little = std::endian::native == std::endian::little;
-    return (format[0] == '>' || format[0] == '!') ? little : (format[0] == '<' && !little);
+    return text;
 }
 
 }  // namespace
@@ -390,14 +344,19 @@ Fallible<void> OptionTypeColumn::read(const NumpyHandles& numpy, PyObject* argum
             }
             if (kind == 'U') {
                 type = parse_ucs4(element, units, swapped);
+                if (!type) {
+                    Fallible<OwnedRef> word = str_element(element, units, swapped);
+                    VELARIX_PASS_ON_FAILURE(word);
+                    return invalid_option_type_at(source.shape, i, word.value().get());
+                }
             } else {
                 const OwnedRef object = object_at(element);
                 Fallible<std::optional<OptionType>> parsed = option_type_element(object.get());
                 VELARIX_PASS_ON_FAILURE(parsed);
                 type = parsed.value();
-            }
-            if (!type) {
-                return invalid_option_type_at(source.shape, i);
+                if (!type) {
+                    return invalid_option_type_at(source.shape, i, object.get());
+                }
             }
             known.remember(element, *type);
             types_[static_cast<std::size_t>(i)] = static_cast<unsigned char>(*type);

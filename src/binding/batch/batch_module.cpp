@@ -162,6 +162,8 @@ Fallible<void> execute(PyObject* module) {
     VELARIX_PASS_ON_FAILURE(reasons);
     added = add_object(module, "IMPLIED_VOLATILITY_REASONS", std::move(reasons.value()));
     VELARIX_PASS_ON_FAILURE(added);
+    added = add_object(module, "__version__", expect_new_reference(PyUnicode_FromString(VELARIX_VERSION)));
+    VELARIX_PASS_ON_FAILURE(added);
     return add_object(module, "__all__", std::move(all));
 }
 

@@ -125,7 +125,8 @@ Fallible<PyObject*> py_greeks_type() {
         return greeks_type;
     }
     OwnedRef cause = OwnedRef::steal(PyErr_GetRaisedException());
-    OwnedRef message = OwnedRef::steal(PyUnicode_FromFormat("%s%s", matched_text::kClassInitializationFailed, matched_text::kGreeksClassName));
+    OwnedRef message = OwnedRef::steal(
+        PyUnicode_FromFormat("%s%s", matched_text::kClassInitializationFailed, matched_text::kGreeksClassName));
     return ErrorValue::with_cause(PyExc_RuntimeError, std::move(message), std::move(cause));
 }
 

@@ -1,6 +1,6 @@
-// Docstrings and method definitions of both modules from the table of pricing functions.
-// The scalar module's docstrings are compatibility texts: tests and users
-// read them, so velarix's wording stays exactly as it is.
+// Docstrings and method definitions of both modules from the table of
+// pricing functions. The scalar module's docstrings are compatibility texts:
+// tests and users read them, so velarix's wording stays exactly as it is.
 #include "method_definitions.h"
 
 namespace velarix {
@@ -16,7 +16,9 @@ constexpr const char* kBatchArguments =
     "\n"
     "Every argument but out and threads is a number (a str for option_type) or\n"
     "an array-like of them; they broadcast against each other as numpy arrays\n"
-    "do. Each result is bit for bit the velarix function's on the same inputs.\n";
+    "do. Each result is bit for bit the velarix function's on the same inputs.\n"
+    "Theta is per calendar day (a 365-day year), vega per 1.00 of volatility,\n"
+    "rho per percentage point of the rate.\n";
 
 std::string batch_returns(const FunctionDefinition& function) {
     if (function.returns_greeks()) {

@@ -37,7 +37,8 @@ std::optional<OptionType> interned_option_type(PyObject* argument) {
 
 Fallible<std::string_view> to_utf8(PyObject* argument, std::size_t parameter) {
     if (!PyType_HasFeature(Py_TYPE(argument), Py_TPFLAGS_UNICODE_SUBCLASS)) {
-        return ErrorValue::conversion_mismatch(argument, matched_text::kStrTarget).tagged_with_argument(kParameterNames[parameter]);
+        return ErrorValue::conversion_mismatch(argument, matched_text::kStrTarget)
+            .tagged_with_argument(kParameterNames[parameter]);
     }
     Py_ssize_t size = 0;
     const char* text = PyUnicode_AsUTF8AndSize(argument, &size);
