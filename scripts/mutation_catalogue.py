@@ -646,6 +646,8 @@ CATALOGUE = [
            "const double k_l = 1.0;", "the lowest branch's guess without its correction"),
     Mutant("eiv-upper-objective", EIV, "nu = -(log_shortfall - terms.log) / mu;",
            "nu = (log_shortfall - terms.log) / mu;", "the highest branch's step the wrong way"),
+    Mutant("iv-zero-time", "src/pricing/implied_volatility.h", "option.k > 0.0 && option.t > 0.0;",
+           "option.k > 0.0 && option.t >= 0.0;", "a price at expiry inverted, where volatility does not move it"),
     Mutant("eiv-codes", IV_H, "    BelowRange = 2,", "    BelowRange = 7,", "a reason renumbered"),
     Mutant("aiv-exercise-region", AIV, "if (floor == exercise_value && exercise_value > 0.0) {",
            "if (floor == exercise_value && exercise_value < 0.0) {",
