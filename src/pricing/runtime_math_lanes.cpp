@@ -18,7 +18,9 @@
 #define VELARIX_RUNTIME_LANES 1
 // GCC 12 takes the deliberately undefined vectors inside its own AVX-512
 // shift and conversion intrinsics for uninitialised ones.
+#if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #include <immintrin.h>
 #endif
 
