@@ -8,7 +8,12 @@ Both are accurate, but they round differently in the last bit for a few
 arguments in ten thousand, and velarix's results follow them. This script
 evaluates the three functions, through Python's math module (the same C
 runtime functions), at arguments where the variants are known to differ and
-says which one answered. On aarch64, where glibc has one implementation of
+says which one answered, and from that and the CPU's flags which path
+velarix's lanes of exp, log and pow (src/pricing/runtime_math_lanes.h) take
+here: AVX-512 lanes only with the FMA variant on a CPU with AVX-512F. The
+lanes decide for themselves at first use, by the same kind of witnesses; the
+C++ tests print that decision ("runtime lanes: ..."), and so does the
+benchmark runtime_math_lanes_benchmark ("path taken: ..."). On aarch64, where glibc has one implementation of
 each, it answers as the FMA variant at every argument here (glibc 2.41, run
 under emulation by scripts/aarch64.sh).
 
@@ -52,17 +57,29 @@ def cpu_flags():
             for line in cpuinfo:
                 if line.startswith("flags"):
                     flags = set(line.split(":", 1)[1].split())
-                    return ", ".join(f"{flag} {'yes' if flag in flags else 'no'}" for flag in ("fma", "avx2"))
+                    return ", ".join(f"{flag} {'yes' if flag in flags else 'no'}"
+                                     for flag in ("fma", "avx2", "avx512f"))
     except OSError:
         pass
     return "unknown"
 
 
+def lanes_path(answer, flags):
+    if answer != "glibc's FMA variant" or platform.machine() != "x86_64":
+        return "scalar calls (the runtime is not the variant the lanes repeat)"
+    if "avx512f yes" not in flags:
+        return "scalar calls (the CPU lacks AVX-512F)"
+    return "AVX-512 lanes"
+
+
 def main():
     libc, version = platform.libc_ver()
+    flags = cpu_flags()
+    answer = variant()
     print(f"C runtime: {libc or 'unknown'} {version}".rstrip())
-    print(f"machine: {platform.machine()}; CPU features: {cpu_flags()}")
-    print(f"exp, log and pow: {variant()}")
+    print(f"machine: {platform.machine()}; CPU features: {flags}")
+    print(f"exp, log and pow: {answer}")
+    print(f"velarix's batches of exp, log and pow: {lanes_path(answer, flags)}")
 
 
 if __name__ == "__main__":

@@ -64,6 +64,9 @@ PRECISE = "src/pricing/precise_math.h"
 PRECISE_CPP = "src/pricing/precise_math.cpp"
 PRECISE_KERNELS = "src/pricing/precise_math_kernels.h"
 PRECISE_TABLES = "src/pricing/precise_math_tables.h"
+RT_LANES = "src/pricing/runtime_math_lanes.cpp"
+RT_WITNESS = "src/pricing/runtime_math_lanes_witness.cpp"
+RT_TABLES = "src/pricing/runtime_math_lanes_tables.h"
 LANES = "src/pricing/simd_lanes.h"
 
 CATALOGUE = [
@@ -656,6 +659,29 @@ CATALOGUE = [
            "the bracket's lower end never raised"),
     Mutant("aiv-vega-floor", AIV, "if (!(slope * sigma >= kVegaFloor * price)) {",
            "if (!(slope * sigma >= price)) {", "every converged search refused as undetermined"),
+    # The C runtime's exp, log and pow in lanes, bit for bit, and the witness check that enables them.
+    Mutant("rtlanes-exp-unfused", RT_LANES, "return {_mm512_fmadd_pd(scale, sum, scale), main_path};",
+           "return {_mm512_add_pd(_mm512_mul_pd(scale, sum), scale), main_path};",
+           "exp's last step unfused, as glibc's plain variant has it", ci=True),
+    Mutant("rtlanes-log-reduction", RT_LANES, "const __m512d r = _mm512_fmadd_pd(z, invc, all(-1.0));\n    const __m512d w",
+           "const __m512d r = _mm512_sub_pd(_mm512_mul_pd(z, invc), all(1.0));\n    const __m512d w",
+           "log's reduction z/c - 1 rounded twice"),
+    Mutant("rtlanes-pow-product-low", RT_LANES, "const __m512d lo3 = _mm512_fmsub_pd(ar, r, ar2);",
+           "const __m512d lo3 = _mm512_sub_pd(_mm512_mul_pd(ar, r), ar2);",
+           "the rounding error of pow's r^2/2 lost (computed unfused, so zero)"),
+    Mutant("rtlanes-near-one-edge", RT_LANES, "constexpr std::uint64_t kNearOneHigh = 0x3ff1090000000000;",
+           "constexpr std::uint64_t kNearOneHigh = 0x3ff1000000000000;",
+           "log's branch near 1 ending early above 1"),
+    Mutant("rtlanes-no-fallback", RT_LANES, "unsigned others = present & ~results.main_path & 0xffu;\n        if (others != 0) {\n            alignas(64) double held[8];",
+           "unsigned others = 0;\n        if (others != 0) {\n            alignas(64) double held[8];",
+           "exp and log lanes off the main path not handed to the scalar call", ci=True),
+    Mutant("rtlanes-witness-runtime", RT_WITNESS,
+           " || !same_bits(runtime(x[i], y[i]), witnesses[i].result)", "",
+           "the witness check never asks the runtime (lanes stay on under glibc's plain variant)", ci=True),
+    Mutant("rtlanes-witness-result", RT_WITNESS, "0x1.326e22a25bdc1p+1", "0x1.326e22a25bdc2p+1",
+           "a witness result recorded as the plain variant's (lanes off on the FMA variant)"),
+    Mutant("rtlanes-exp-table", RT_TABLES, "0x3feff63da9fb3335", "0x3feff63da9fb3336",
+           "one exp table entry off in its last bit"),
     Mutant("aiv-limit", AIV, "if (price >= (call ? option.s : option.k)) {",
            "if (price >= (call ? option.k : option.s)) {", "a call's limit taken as the strike"),
 ]
@@ -668,6 +694,8 @@ WITHOUT_BEHAVIOUR = {
     "src/pricing/testing/precise_math_paths.h": "declarations only",
     "src/pricing/testing/pricing_test_hooks.h": "declarations only",
     "src/pricing/normal_distribution_lanes.h": "a declaration, and the build's choice of lanes that the path tests report",
+    "src/pricing/runtime_math_lanes.h": "declarations only",
+    "src/pricing/testing/runtime_math_lanes_testing.h": "declarations only",
     "src/pricing/option_inputs.h": "a record without code; fields out of order fail to compile "
                                    "(designated initializers)",
     "src/binding/shared/greeks_type.h": "declarations only",
