@@ -16,6 +16,7 @@
 #include <immintrin.h>
 
 #include "normal_distribution_tables.h"
+#include "runtime_math.h"
 
 namespace velarix {
 namespace {
