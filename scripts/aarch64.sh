@@ -172,7 +172,7 @@ rm -rf "$site"
 "$tools/bin/python" -m pip install -q --disable-pip-version-check --no-deps --target "$site" \
     --platform manylinux_2_28_aarch64 --python-version "$version" --implementation cp --only-binary=:all: "$wheel"
 lap "Python test environment"
-arm_python scripts/libm_variant.py
+arm_python scripts/libm_variant.py | tee "$work/libm-aarch64.txt"
 if [ "$mode" = --ci ]; then
     # The module's contract: its contents, arguments, result type and exact
     # values.
@@ -198,8 +198,15 @@ if [ -z "$x86_results" ]; then
     PYTHONPATH="$work/x86-64" "$tools/bin/python" tests/compilers/same_results.py dump "$x86_results"
 fi
 arm_python tests/compilers/same_results.py dump "$work/results-aarch64.bin"
-"$tools/bin/python" tests/compilers/same_results.py compare --runtime-math-differs "$x86_results" \
-    "$work/results-aarch64.bin"
+# aarch64's glibc answers as x86-64's FMA variant of exp, log and pow: where
+# this machine runs that variant too, the thirteen functions that call them
+# must be equal as well; elsewhere their differences are counted.
+fma="exp, log and pow: glibc's FMA variant"
+allowed=(--runtime-math-differs)
+if "$tools/bin/python" scripts/libm_variant.py | grep -qxF "$fma" && grep -qxF "$fma" "$work/libm-aarch64.txt"; then
+    allowed=()
+fi
+"$tools/bin/python" tests/compilers/same_results.py compare "${allowed[@]}" "$x86_results" "$work/results-aarch64.bin"
 lap "results compared"
 
 printf '%s\n' "${timings[@]}"
