@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "american_greeks.h"
+#include "american_functions.h"
 #include "black_scholes.h"
 
 namespace {

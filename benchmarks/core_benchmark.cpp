@@ -11,10 +11,11 @@
 #include <string>
 #include <utility>
 
-#include "american_greeks.h"
+#include "american_functions.h"
 #include "bjerksund_stensland.h"
 #include "black_scholes.h"
 #include "normal_distribution.h"
+#include "pricing_test_hooks.h"
 #include "straightforward_american.h"
 
 namespace {

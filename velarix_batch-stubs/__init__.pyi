@@ -11,6 +11,8 @@ __all__ = [
     "Greeks", "IMPLIED_VOLATILITY_REASONS",
 ]
 
+__version__: str
+
 # Editors suggest "call" and "put"; any str is accepted and read case-insensitively.
 _OptionType = Literal["call", "put"] | str
 # Every input but option_type: a number or an array-like of numbers.

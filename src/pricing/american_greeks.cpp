@@ -2,10 +2,10 @@
 // at bumped inputs; the dividend yield stays fixed, so a bump of r moves the
 // cost of carry with it. The bumps are not guarded: a zero spot makes the spot
 // step zero and delta and gamma NaN, as the formulas say. The spot-bumped
-// prices come from one AmericanAtSpot, which computes what they share once,
+// prices come from one AmericanPricer, which computes what they share once,
 // and the normal distributions of all the prices of one computation are
 // evaluated together.
-#include "american_greeks.h"
+#include "american_functions.h"
 
 #include "bjerksund_stensland.h"
 
@@ -26,21 +26,21 @@ struct Bumps {
     const OptionInputs& option;
 
     // Each bumped pricer takes from `known` (the unbumped one) what it shares.
-    AmericanAtSpot at_any_spot() const { return AmericanAtSpot(option); }
-    AmericanAtSpot at_time(double time, const AmericanAtSpot* known = nullptr) const {
+    AmericanPricer at_any_spot() const { return AmericanPricer(option); }
+    AmericanPricer at_time(double time, const AmericanPricer* known = nullptr) const {
         OptionInputs bumped = option;
         bumped.t = time;
-        return AmericanAtSpot(bumped, known);
+        return AmericanPricer(bumped, known);
     }
-    AmericanAtSpot at_volatility(double vol, const AmericanAtSpot* known = nullptr) const {
+    AmericanPricer at_volatility(double vol, const AmericanPricer* known = nullptr) const {
         OptionInputs bumped = option;
         bumped.sigma = vol;
-        return AmericanAtSpot(bumped, known);
+        return AmericanPricer(bumped, known);
     }
-    AmericanAtSpot at_rate(double rate, const AmericanAtSpot* known = nullptr) const {
+    AmericanPricer at_rate(double rate, const AmericanPricer* known = nullptr) const {
         OptionInputs bumped = option;
         bumped.r = rate;
-        return AmericanAtSpot(bumped, known);
+        return AmericanPricer(bumped, known);
     }
 
     double spot_step() const { return kRelativeSpotStep * option.s; }
@@ -63,7 +63,7 @@ double rho_of(double up, double down) { return ((up - down) / kCentralDivisor) /
 
 PricingResult<double> am_delta(const OptionInputs& option) {
     const Bumps bumps{option};
-    const AmericanAtSpot price = bumps.at_any_spot();
+    const AmericanPricer price = bumps.at_any_spot();
     const double s = option.s;
     const double h = bumps.spot_step();
     const auto [up, down] = prices_together<2>({{{&price, s + h}, {&price, s - h}}});
@@ -72,7 +72,7 @@ PricingResult<double> am_delta(const OptionInputs& option) {
 
 PricingResult<double> am_gamma(const OptionInputs& option) {
     const Bumps bumps{option};
-    const AmericanAtSpot price = bumps.at_any_spot();
+    const AmericanPricer price = bumps.at_any_spot();
     const double s = option.s;
     const double h = bumps.spot_step();
     const auto [centre, up, down] = prices_together<3>({{{&price, s}, {&price, s + h}, {&price, s - h}}});
@@ -81,24 +81,24 @@ PricingResult<double> am_gamma(const OptionInputs& option) {
 
 PricingResult<double> am_theta(const OptionInputs& option) {
     const Bumps bumps{option};
-    const AmericanAtSpot now = bumps.at_time(option.t);
-    const AmericanAtSpot later = bumps.at_time(bumps.time_to_expiry_a_day_later(), &now);
+    const AmericanPricer now = bumps.at_time(option.t);
+    const AmericanPricer later = bumps.at_time(bumps.time_to_expiry_a_day_later(), &now);
     const auto [now_price, later_price] = prices_together<2>({{{&now, option.s}, {&later, option.s}}});
     return theta_of(later_price, now_price);
 }
 
 PricingResult<double> am_vega(const OptionInputs& option) {
     const Bumps bumps{option};
-    const AmericanAtSpot up = bumps.at_volatility(option.sigma + kVolatilityStep);
-    const AmericanAtSpot down = bumps.at_volatility(option.sigma - kVolatilityStep, &up);
+    const AmericanPricer up = bumps.at_volatility(option.sigma + kVolatilityStep);
+    const AmericanPricer down = bumps.at_volatility(option.sigma - kVolatilityStep, &up);
     const auto [up_price, down_price] = prices_together<2>({{{&up, option.s}, {&down, option.s}}});
     return vega_of(up_price, down_price);
 }
 
 PricingResult<double> am_rho(const OptionInputs& option) {
     const Bumps bumps{option};
-    const AmericanAtSpot up = bumps.at_rate(option.r + kRateStep);
-    const AmericanAtSpot down = bumps.at_rate(option.r - kRateStep, &up);
+    const AmericanPricer up = bumps.at_rate(option.r + kRateStep);
+    const AmericanPricer down = bumps.at_rate(option.r - kRateStep, &up);
     const auto [up_price, down_price] = prices_together<2>({{{&up, option.s}, {&down, option.s}}});
     return rho_of(up_price, down_price);
 }
@@ -107,12 +107,12 @@ PricingResult<Greeks> am_greeks(const OptionInputs& option) {
     // Eight distinct prices, their 208 values of N evaluated together; the
     // unbumped one serves both gamma and theta.
     const Bumps bumps{option};
-    const AmericanAtSpot price = bumps.at_any_spot();
-    const AmericanAtSpot later = bumps.at_time(bumps.time_to_expiry_a_day_later(), &price);
-    const AmericanAtSpot vol_up = bumps.at_volatility(option.sigma + kVolatilityStep, &price);
-    const AmericanAtSpot vol_down = bumps.at_volatility(option.sigma - kVolatilityStep, &price);
-    const AmericanAtSpot rate_up = bumps.at_rate(option.r + kRateStep, &price);
-    const AmericanAtSpot rate_down = bumps.at_rate(option.r - kRateStep, &price);
+    const AmericanPricer price = bumps.at_any_spot();
+    const AmericanPricer later = bumps.at_time(bumps.time_to_expiry_a_day_later(), &price);
+    const AmericanPricer vol_up = bumps.at_volatility(option.sigma + kVolatilityStep, &price);
+    const AmericanPricer vol_down = bumps.at_volatility(option.sigma - kVolatilityStep, &price);
+    const AmericanPricer rate_up = bumps.at_rate(option.r + kRateStep, &price);
+    const AmericanPricer rate_down = bumps.at_rate(option.r - kRateStep, &price);
     const double s = option.s;
     const double h = bumps.spot_step();
     const auto [centre, spot_up, spot_down, later_price, vol_up_price, vol_down_price, rate_up_price,

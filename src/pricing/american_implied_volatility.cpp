@@ -49,9 +49,7 @@ OptionInputs with_volatility(const OptionInputs& option, double sigma) {
 }  // namespace
 
 ImpliedVolatility american_implied_volatility(double price, const OptionInputs& option, AmericanAccuracy accuracy) {
-    const bool finite = std::isfinite(price) && std::isfinite(option.s) && std::isfinite(option.k) &&
-                        std::isfinite(option.t) && std::isfinite(option.r) && std::isfinite(option.q);
-    if (!finite || !(option.s > 0.0) || !(option.k > 0.0) || !(option.t > 0.0)) {
+    if (!is_invertible(price, option)) {
         return {kNaN, VolatilityOutcome::InvalidInput};
     }
     const bool call = option.type == OptionType::Call;

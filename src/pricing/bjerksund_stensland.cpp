@@ -20,6 +20,7 @@
 
 #include "normal_distribution.h"
 #include "runtime_math.h"
+#include "testing/pricing_test_hooks.h"
 
 namespace velarix {
 namespace {
@@ -357,7 +358,7 @@ double bjerksund_stensland_call(double S, double K, double T, double r, double b
 
 // b = r - q. A put is the call with spot and strike exchanged, rate r - b
 // (computed so, not taken from q) and carry -b.
-AmericanAtSpot::AmericanAtSpot(const OptionInputs& option, const AmericanAtSpot* known)
+AmericanPricer::AmericanPricer(const OptionInputs& option, const AmericanPricer* known)
     : k_(option.k), type_(option.type) {
     const double b = option.r - option.q;
     const CallHorizons* known_horizons = known != nullptr ? &known->horizons_ : nullptr;
@@ -369,7 +370,7 @@ AmericanAtSpot::AmericanAtSpot(const OptionInputs& option, const AmericanAtSpot*
     }
 }
 
-PendingAmerican AmericanAtSpot::begin(double s, double* normal_arguments, const PendingAmerican* known) const {
+PendingAmerican AmericanPricer::begin(double s, double* normal_arguments, const PendingAmerican* known) const {
     PendingAmerican pending{};
     pending.s = s;
     const PendingCall* known_call = known != nullptr ? &known->call : nullptr;
@@ -383,14 +384,14 @@ PendingAmerican AmericanAtSpot::begin(double s, double* normal_arguments, const 
     return pending;
 }
 
-double AmericanAtSpot::finish(const PendingAmerican& pending, const double* normal_values) const {
+double AmericanPricer::finish(const PendingAmerican& pending, const double* normal_values) const {
     const double core = finish_call(horizons_, pending.boundary, pending.call, normal_values);
     const double intrinsic = type_ == OptionType::Call ? positive_part(pending.s - k_) : positive_part(k_ - pending.s);
     return core > intrinsic ? core : intrinsic;  // a NaN core value gives the intrinsic value
 }
 
-double AmericanAtSpot::operator()(double s) const { return prices_together<1>({{{this, s}}})[0]; }
+double AmericanPricer::operator()(double s) const { return prices_together<1>({{{this, s}}})[0]; }
 
-PricingResult<double> american_value(const OptionInputs& option) { return AmericanAtSpot(option)(option.s); }
+PricingResult<double> american_value(const OptionInputs& option) { return AmericanPricer(option)(option.s); }
 
 }  // namespace velarix

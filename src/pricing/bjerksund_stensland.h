@@ -126,17 +126,6 @@ PendingCall begin_call(const CallHorizons& horizons, const CallBoundary& boundar
 // price, and the European value is returned as for a NaN formula value.
 double finish_call(const CallHorizons& horizons, const CallBoundary& boundary, const PendingCall& pending,
                    const double* normal_values);
-// The early-exercise formula's own value v at a pending call of the
-// early-exercise stage, before finish_call floors it at the European value.
-// Wherever the European value is the larger (for a call whose rate exceeds
-// its dividend yield, nearly always) the price does not show v, so the tests
-// check it here.
-double early_exercise_value(const CallHorizons& horizons, const CallBoundary& boundary, const PendingCall& pending,
-                            const double* normal_values);
-double bjerksund_stensland_call(const CallHorizons& horizons, const CallBoundary& boundary, double S);
-
-// American call on spot S with strike K, time T, rate r, carry b, volatility sigma.
-double bjerksund_stensland_call(double S, double K, double T, double r, double b, double sigma);
 
 // An American price at one spot, up to its values of N.
 struct PendingAmerican {
@@ -149,9 +138,9 @@ struct PendingAmerican {
 // is not read. For a call everything but the spot is computed once; for a
 // put, whose transformation turns the spot into the call's strike, only what
 // depends on neither.
-class AmericanAtSpot {
+class AmericanPricer {
 public:
-    explicit AmericanAtSpot(const OptionInputs& option, const AmericanAtSpot* known = nullptr);
+    explicit AmericanPricer(const OptionInputs& option, const AmericanPricer* known = nullptr);
     double operator()(double s) const;
 
     // The price at s in two steps, as begin_call and finish_call.
@@ -169,7 +158,7 @@ private:
 // of N they need evaluated in one batch. The first price is computed first,
 // and the others take from it what they share.
 struct PriceRequest {
-    const AmericanAtSpot* option;
+    const AmericanPricer* option;
     double s;
 };
 
@@ -195,8 +184,5 @@ std::array<double, Count> prices_together(const std::array<PriceRequest, Count>&
 
 // The price behind am_price and every American Greek.
 PricingResult<double> american_value(const OptionInputs& option);
-
-// The computation behind the module function am_price: the price itself.
-inline PricingResult<double> am_price(const OptionInputs& option) { return american_value(option); }
 
 }  // namespace velarix

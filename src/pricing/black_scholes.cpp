@@ -14,7 +14,7 @@ namespace {
 
 // The double nearest to e: gamma takes its dividend discount through pow,
 // which may differ in the last bit from exp.
-constexpr double kEuler = 2.718281828459045;
+constexpr double kEulersNumber = 2.718281828459045;
 
 struct D1 {
     double sqrt_t;
@@ -41,7 +41,7 @@ double delta_of(double d1, double dividend_discount, OptionType type) {
 }
 
 double gamma_of(const D1& terms, const OptionInputs& option) {
-    const double dividend_discount = std::pow(kEuler, (-option.q) * option.t);
+    const double dividend_discount = std::pow(kEulersNumber, (-option.q) * option.t);
     return (normal_pdf(terms.d1) * dividend_discount) / ((option.s * option.sigma) * terms.sqrt_t);
 }
 

@@ -28,7 +28,7 @@ namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kUnitRoundoff = 0x1p-53;
-constexpr double kInvSqrt2Pi = 0x1.9884533d43651p-2;  // 1/sqrt(2 pi)
+constexpr double kInvSqrt2Pi = precise::tables::kInvSqrt2PiHigh;  // 1/sqrt(2 pi), rounded
 constexpr double kSqrt2Pi = 0x1.40d931ff62705p+1;
 constexpr double kSqrt3 = 0x1.bb67ae8584caap+0;
 // ln(sqrt(27) / (2 pi)), the constant of the small-s form's inverse.
@@ -215,9 +215,7 @@ double total_volatility(double x, double beta, double limit) {
 }  // namespace
 
 ImpliedVolatility european_implied_volatility(double price, const OptionInputs& option) {
-    const bool finite = std::isfinite(price) && std::isfinite(option.s) && std::isfinite(option.k) &&
-                        std::isfinite(option.t) && std::isfinite(option.r) && std::isfinite(option.q);
-    if (!finite || !(option.s > 0.0) || !(option.k > 0.0) || !(option.t > 0.0)) {
+    if (!is_invertible(price, option)) {
         return {kNaN, VolatilityOutcome::InvalidInput};
     }
     // The price over e^(-rT) sqrt(F K) = sqrt(S K) e^(-(r + q) T / 2). In the

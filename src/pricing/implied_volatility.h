@@ -6,6 +6,7 @@
 // the volatility it was given.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 
 #include "american_discretisation.h"
@@ -43,6 +44,14 @@ struct ImpliedVolatility {
     double volatility;  // NaN unless solved
     VolatilityOutcome outcome;
 };
+
+// Whether a price can be inverted for an option at all: the price and every
+// input but sigma finite, spot, strike and time to expiry positive.
+inline bool is_invertible(double price, const OptionInputs& option) {
+    const bool finite = std::isfinite(price) && std::isfinite(option.s) && std::isfinite(option.k) &&
+                        std::isfinite(option.t) && std::isfinite(option.r) && std::isfinite(option.q);
+    return finite && option.s > 0.0 && option.k > 0.0 && option.t > 0.0;
+}
 
 // The option's sigma is not read. A price whose time value lies within its
 // own rounding (4 units in its last place) of the least value gives 0.

@@ -19,33 +19,12 @@ namespace velarix {
 // erfc(z) when `complement` is true, erf(z) otherwise.
 double erf_rational(double z, bool complement);
 
-// P(X <= x) for X normal with the given mean and standard deviation.
-double normal_cdf(double mean, double standard_deviation, double x);
-
-// N(x) = normal_cdf(0, 1, x): the distribution function of the standard normal.
+// N(x): the distribution function of the standard normal.
 double standard_normal_cdf(double x);
 
-// The ways to evaluate a batch of N: the scalar code value by value, or
-// eight lanes at a time with AVX-512 (x86-64 built by GCC or Clang only).
-enum class NormalPath { Scalar, Avx512 };
-
-const char* normal_path_name(NormalPath path);
-
-// Whether this build and this CPU can take the path.
-bool normal_path_available(NormalPath path);
-
-// The path batches take: the fastest one available, unless
-// use_normal_path_for_testing chose another.
-NormalPath active_normal_path();
-
-// Makes later batches take `path`, which must be available. For the tests
-// and benchmarks that compare the paths; the module never calls it.
-void use_normal_path_for_testing(NormalPath path);
-
 // values[i] = standard_normal_cdf(x[i]) for i < count, bit for bit, on the
-// active path or on the one given.
+// fastest path this CPU offers.
 void standard_normal_cdf_batch(const double* x, double* values, std::size_t count);
-void standard_normal_cdf_batch(NormalPath path, const double* x, double* values, std::size_t count);
 
 inline constexpr double kSqrtTwoPi = 2.5066282746310007;
 

@@ -23,8 +23,8 @@
 namespace velarix {
 namespace {
 
-// 1/sqrt(2 pi), rounded to nearest.
-constexpr double kInvSqrt2Pi = 0x1.9884533d43651p-2;
+// 1/sqrt(2 pi), rounded to nearest: the leading part of the density's constant.
+constexpr double kInvSqrt2Pi = precise::tables::kInvSqrt2PiHigh;
 
 // Below this argument the normal tail ratio comes from its table, beyond it
 // from its continued fraction, which converges fast there.

@@ -4,7 +4,7 @@
 // path never mixes in scalar code; the bits are the scalar ones either way.
 #include "precise_math.h"
 
-#include "precise_math_paths.h"
+#include "testing/precise_math_paths.h"
 
 // The Lanes kernels below pass Lanes by value between always-inlined
 // functions; GCC's note that this changed its calling convention is moot.

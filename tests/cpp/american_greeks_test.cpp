@@ -1,4 +1,4 @@
-#include "american_greeks.h"
+#include "american_functions.h"
 
 #include <cmath>
 #include <limits>

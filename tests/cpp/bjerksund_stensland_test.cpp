@@ -8,6 +8,7 @@
 
 #include "exact.h"
 #include "normal_distribution.h"
+#include "pricing_test_hooks.h"
 #include "straightforward_american.h"
 
 using namespace velarix;

@@ -6,9 +6,10 @@
 #include <limits>
 #include <random>
 
-#include "exact.h"
 #include "erf_fingerprint.h"
+#include "exact.h"
 #include "normal_reference_values.h"
+#include "pricing_test_hooks.h"
 
 using velarix::erf_rational;
 using velarix::normal_cdf;

@@ -13,10 +13,11 @@
 #include <sstream>
 #include <vector>
 
-#include "american_greeks.h"
+#include "american_functions.h"
 #include "bjerksund_stensland.h"
 #include "exact.h"
 #include "normal_distribution.h"
+#include "pricing_test_hooks.h"
 #include "straightforward_american.h"
 
 using namespace velarix;

@@ -3,6 +3,7 @@ random book with edge values on any number of threads; broadcasting, strides,
 dtypes and option-type arrays; the shape and type of results; and the errors,
 worded as the scalar module words them where it has words for them."""
 import decimal
+import importlib.metadata
 import fractions
 import inspect
 import itertools
@@ -84,6 +85,8 @@ BATCH_ARGUMENTS = """\
 Every argument but out and threads is a number (a str for option_type) or
 an array-like of them; they broadcast against each other as numpy arrays
 do. Each result is bit for bit the velarix function's on the same inputs.
+Theta is per calendar day (a 365-day year), vega per 1.00 of volatility,
+rho per percentage point of the rate.
 
 Returns:
 """
@@ -101,6 +104,7 @@ def test_docstrings_end_with_the_arrays_they_take_and_return(name, returns):
 
 def test_the_module_lists_the_functions_and_greeks():
     assert velarix_batch.__all__ == NAMES + ENGINE_NAMES + ["Greeks", "IMPLIED_VOLATILITY_REASONS"]
+    assert velarix_batch.__version__ == importlib.metadata.version("velarix")
     assert velarix_batch.Greeks._fields == FIELDS
     assert velarix_batch.Greeks.__module__ == "velarix_batch"
 
@@ -249,27 +253,27 @@ def three_dimensional_words():
     return words
 
 
-@pytest.mark.parametrize("words, label", [
-    (["call", "straddle"], "option_type[1]"),
-    (np.array([["c", "p"], ["put", "cal"]]), "option_type[1, 1]"),
-    (np.array("x"), "option_type[()]"),
-    (["call", "call\0"], "option_type[1]"),
-    (np.array(["ca\0ll"]), "option_type[0]"),
-    (np.array(["put", "c\0x"]), "option_type[1]"),  # a NUL inside a word is text, not padding
-    (np.array([["c", "p", "c"], ["p", "c", "x"]]), "option_type[1, 2]"),
-    (three_dimensional_words(), "option_type[1, 0, 2]"),
-    (three_dimensional_words().astype(object), "option_type[1, 0, 2]"),
+@pytest.mark.parametrize("words, label, word", [
+    (["call", "straddle"], "option_type[1]", "straddle"),
+    (np.array([["c", "p"], ["put", "cal"]]), "option_type[1, 1]", "cal"),
+    (np.array("x"), "option_type[()]", "x"),
+    (["call", "call\0"], "option_type[1]", "call\0"),
+    (np.array(["ca\0ll"]), "option_type[0]", "ca\0ll"),
+    (np.array(["put", "c\0x"]), "option_type[1]", "c\0x"),  # a NUL inside a word is text, not padding
+    (np.array([["c", "p", "c"], ["p", "c", "x"]]), "option_type[1, 2]", "x"),
+    (three_dimensional_words(), "option_type[1, 0, 2]", "x"),
+    (three_dimensional_words().astype(object), "option_type[1, 0, 2]", "x"),
     # Beyond U+FFFF in a big-endian array: U+10063 must not be read as its low byte "c".
-    (np.array(["p", "\U00010063"], dtype=">U1"), "option_type[1]"),
-    (["cáll"], "option_type[0]"),
-    (np.array(["c", "\u212a"]), "option_type[1]"),
-    ([" put"], "option_type[0]"),
-    ([""], "option_type[0]"),
+    (np.array(["p", "\U00010063"], dtype=">U1"), "option_type[1]", "\U00010063"),
+    (["cáll"], "option_type[0]", "cáll"),
+    (np.array(["c", "\u212a"]), "option_type[1]", "\u212a"),
+    ([" put"], "option_type[0]", " put"),
+    ([""], "option_type[0]", ""),
 ])
-def test_a_word_that_is_no_option_type_is_refused_with_its_element(words, label):
+def test_a_word_that_is_no_option_type_is_refused_with_its_element(words, label, word):
     with pytest.raises(ValueError) as raised:
         velarix_batch.am_price([100.0], 100.0, 1.0, 0.05, 0.2, 0.0, words)
-    assert str(raised.value) == f"Invalid option type. Use 'call' or 'put'. ({label})"
+    assert str(raised.value) == f"Invalid option type. Use 'call' or 'put'. ({label}: {word!r})"
 
 
 def test_one_refused_word_is_refused_with_the_scalar_modules_text():

@@ -69,7 +69,7 @@ REFUSALS = [
      ValueError, "out[2] shares memory with out[1]"),
     ("implied_volatility", (np.zeros((2, 3)),) * 2, TypeError, "out[1] must have dtype int8, not float64"),
     # Another argument refused: nothing is written either.
-    ("bs_rho_bad_word", np.zeros((2, 3)), ValueError, "Invalid option type. Use 'call' or 'put'. (option_type[1, 2])"),
+    ("bs_rho_bad_word", np.zeros((2, 3)), ValueError, "Invalid option type. Use 'call' or 'put'. (option_type[1, 2]: 'x')"),
 ]
 
 

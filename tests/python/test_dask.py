@@ -93,5 +93,5 @@ def test_a_worker_refuses_a_bad_option_type_like_this_process(client):
         future.result()
     partition = partition_of(book(3)[:3])
     partition["option_type"] = np.array(["call", "straddle", "put"])
-    with pytest.raises(ValueError, match=r"^Invalid option type\. Use 'call' or 'put'\. \(option_type\[1\]\)$"):
+    with pytest.raises(ValueError, match=r"^Invalid option type\. Use 'call' or 'put'\. \(option_type\[1\]: 'straddle'\)$"):
         client.submit(price_partition, partition).result()

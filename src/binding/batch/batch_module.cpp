@@ -11,7 +11,8 @@
 
 #include "batch_dispatch.h"
 #include "engine_functions.h"
-#include "error_translation.h"
+#include "internal_failure.h"
+#include "matched_texts.h"
 #include "value_conversion.h"
 
 namespace velarix {
@@ -28,14 +29,13 @@ constexpr const char* kModuleDoc =
     "the cost of the velarix call.";
 
 // What users are told to install when numpy is missing; tests match on it.
-constexpr const char* kMissingNumpyMessage = "velarix_batch needs numpy: pip install 'velarix[batch]'";
 
 constexpr std::array<const char*, 5> kGreeksFields = {"delta", "gamma", "theta", "vega", "rho"};
 
 BatchState& state_of(PyObject* module) { return *static_cast<BatchState*>(PyModule_GetState(module)); }
 
-MethodTable& method_table() {
-    static MethodTable table(batch_functions(), ModuleFront::Batch);
+MethodDefinitions& method_definitions() {
+    static MethodDefinitions table(batch_functions(), ModuleKind::Batch);
     return table;
 }
 
@@ -73,7 +73,7 @@ Fallible<OwnedRef> import_numpy() {
         PyErr_SetRaisedException(cause.release());
         return take_pending_error();
     }
-    return ErrorValue::with_cause(PyExc_ImportError, expect_new_reference(PyUnicode_FromString(kMissingNumpyMessage)),
+    return ErrorValue::with_cause(PyExc_ImportError, expect_new_reference(PyUnicode_FromString(matched_text::kMissingNumpy)),
                                   std::move(cause));
 }
 
@@ -84,9 +84,7 @@ Fallible<OwnedRef> make_greeks_class() {
         return take_pending_error();
     }
     Fallible<OwnedRef> namedtuple = attribute(collections.get(), "namedtuple");
-    if (!namedtuple.ok()) {
-        return std::move(namedtuple.error());
-    }
+    VELARIX_PASS_ON_FAILURE(namedtuple);
     OwnedRef fields = expect_new_reference(PyTuple_New(kGreeksFields.size()));
     for (std::size_t i = 0; i < kGreeksFields.size(); ++i) {
         PyObject* field = PyUnicode_FromString(kGreeksFields[i]);
@@ -106,22 +104,18 @@ Fallible<OwnedRef> make_greeks_class() {
     return greeks;
 }
 
-Fallible<bool> add_object(PyObject* module, const char* name, OwnedRef value) {
+Fallible<void> add_object(PyObject* module, const char* name, OwnedRef value) {
     if (PyModule_AddObjectRef(module, name, value.get()) < 0) {
         return take_pending_error();
     }
-    return true;
+    return {};
 }
 
-Fallible<bool> execute(PyObject* module) {
-    Fallible<bool> interned_words = intern_option_type_words();
-    if (!interned_words.ok()) {
-        return std::move(interned_words.error());
-    }
+Fallible<void> execute(PyObject* module) {
+    Fallible<void> interned_words = intern_option_type_words();
+    VELARIX_PASS_ON_FAILURE(interned_words);
     Fallible<OwnedRef> numpy = import_numpy();
-    if (!numpy.ok()) {
-        return std::move(numpy.error());
-    }
+    VELARIX_PASS_ON_FAILURE(numpy);
     BatchState& state = state_of(module);
     const std::array<std::pair<PyObject**, const char*>, 5> handles = {{{&state.numpy.asarray, "asarray"},
                                                                         {&state.numpy.empty, "empty"},
@@ -130,25 +124,21 @@ Fallible<bool> execute(PyObject* module) {
                                                                         {&state.numpy.ndarray, "ndarray"}}};
     for (const auto& [slot, name] : handles) {
         Fallible<OwnedRef> handle = attribute(numpy.value().get(), name);
-        if (!handle.ok()) {
-            return std::move(handle.error());
-        }
+        VELARIX_PASS_ON_FAILURE(handle);
         *slot = handle.value().release();
     }
     state.numpy.object = OwnedRef::borrow(reinterpret_cast<PyObject*>(&PyBaseObject_Type)).release();
     Fallible<OwnedRef> greeks = make_greeks_class();
-    if (!greeks.ok()) {
-        return std::move(greeks.error());
-    }
+    VELARIX_PASS_ON_FAILURE(greeks);
     state.greeks_class = OwnedRef::borrow(greeks.value().get()).release();
 
-    if (PyModule_AddFunctions(module, method_table().terminated()) < 0 ||
+    if (PyModule_AddFunctions(module, method_definitions().terminated()) < 0 ||
         PyModule_AddFunctions(module, engine_methods()) < 0) {
         return take_pending_error();
     }
     OwnedRef all = expect_new_reference(PyList_New(0));
     std::vector<const char*> names;
-    for (const PyMethodDef& method : method_table().functions()) {
+    for (const PyMethodDef& method : method_definitions().functions()) {
         names.push_back(method.ml_name);
     }
     for (const PyMethodDef* method = engine_methods(); method->ml_name != nullptr; ++method) {
@@ -166,27 +156,21 @@ Fallible<bool> execute(PyObject* module) {
             return take_pending_error();
         }
     }
-    Fallible<bool> added = add_object(module, "Greeks", std::move(greeks.value()));
-    if (!added.ok()) {
-        return std::move(added.error());
-    }
+    Fallible<void> added = add_object(module, "Greeks", std::move(greeks.value()));
+    VELARIX_PASS_ON_FAILURE(added);
     Fallible<OwnedRef> reasons = implied_volatility_reasons();
-    if (!reasons.ok()) {
-        return std::move(reasons.error());
-    }
+    VELARIX_PASS_ON_FAILURE(reasons);
     added = add_object(module, "IMPLIED_VOLATILITY_REASONS", std::move(reasons.value()));
-    if (!added.ok()) {
-        return std::move(added.error());
-    }
+    VELARIX_PASS_ON_FAILURE(added);
+    added = add_object(module, "__version__", expect_new_reference(PyUnicode_FromString(VELARIX_VERSION)));
+    VELARIX_PASS_ON_FAILURE(added);
     return add_object(module, "__all__", std::move(all));
 }
 
 int execute_slot(PyObject* module) {
     OwnedRef outcome = OwnedRef::steal(guard_entry([&]() -> Fallible<OwnedRef> {
-        Fallible<bool> executed = execute(module);
-        if (!executed.ok()) {
-            return std::move(executed.error());
-        }
+        Fallible<void> executed = execute(module);
+        VELARIX_PASS_ON_FAILURE(executed);
         return OwnedRef::borrow(Py_None);
     }));
     return outcome ? 0 : -1;

@@ -18,7 +18,9 @@
 #include <utility>
 
 #include "argument_binding.h"
+#include "batch_outputs.h"
 #include "batch_parallel.h"
+#include "internal_failure.h"
 #include "value_conversion.h"
 
 namespace velarix {
@@ -104,16 +106,12 @@ Fallible<KeywordChoices> read_keywords(const BatchSignature& signature, const Sl
     KeywordChoices choices;
     if (signature.read_setting != nullptr) {
         Fallible<CallSetting> read = signature.read_setting(&slots[kKeywordOnlySlot]);
-        if (!read.ok()) {
-            return std::move(read.error());
-        }
+        VELARIX_PASS_ON_FAILURE(read);
         choices.setting = read.value();
     }
     Fallible<std::optional<std::size_t>> threads =
         requested_threads(slots[keyword_slot(signature.spec, kThreadsParameter)]);
-    if (!threads.ok()) {
-        return std::move(threads.error());
-    }
+    VELARIX_PASS_ON_FAILURE(threads);
     choices.threads = threads.value();
     return choices;
 }
@@ -191,24 +189,19 @@ Fallible<OwnedRef> one_option_call(const BatchSignature& signature, ChunkComputa
         if (PyObject* argument = operand_argument(signature, slots, i)) {
             numbers[i] = PyFloat_AsDouble(argument);
             if (numbers[i] == -1.0) {
-                if (std::optional<ErrorValue> error = conversion_failure(operand_name(signature, i))) {
-                    return std::move(*error);
-                }
+                Fallible<void> converted = conversion_failure(operand_name(signature, i));
+                VELARIX_PASS_ON_FAILURE(converted);
             }
         }
     }
     auto type = static_cast<unsigned char>(OptionType::Call);  // the default "call"
     if (PyObject* argument = operand_argument(signature, slots, kNumberCount)) {
         Fallible<OptionType> read = option_type_of(argument);
-        if (!read.ok()) {
-            return std::move(read.error());
-        }
+        VELARIX_PASS_ON_FAILURE(read);
         type = static_cast<unsigned char>(read.value());
     }
     Fallible<KeywordChoices> choices = read_keywords(signature, slots);
-    if (!choices.ok()) {
-        return std::move(choices.error());
-    }
+    VELARIX_PASS_ON_FAILURE(choices);
     const CallSetting& setting = choices.value().setting;
 
     std::array<double, kMaxOutputs> values{};
@@ -235,16 +228,12 @@ Fallible<OwnedRef> one_option_call(const BatchSignature& signature, ChunkComputa
     std::array<OwnedRef, kMaxOutputs + 1> results;
     for (std::size_t i = 0; i < signature.output_count; ++i) {
         Fallible<OwnedRef> value = numpy_scalar(state.numpy.float64, OwnedRef::steal(PyFloat_FromDouble(values[i])));
-        if (!value.ok()) {
-            return std::move(value.error());
-        }
+        VELARIX_PASS_ON_FAILURE(value);
         results[i] = std::move(value.value());
     }
     if (setting.reasons) {
         Fallible<OwnedRef> code = numpy_scalar(state.numpy.int8, OwnedRef::steal(PyLong_FromLong(reason)));
-        if (!code.ok()) {
-            return std::move(code.error());
-        }
+        VELARIX_PASS_ON_FAILURE(code);
         results[signature.output_count] = std::move(code.value());
     }
     return returned_value(state, signature.output_count, setting.reasons, results);
@@ -255,9 +244,8 @@ Fallible<OwnedRef> one_option_call(const BatchSignature& signature, ChunkComputa
 Fallible<OwnedRef> batch_call(const BatchSignature& signature, ChunkComputation compute, PyObject* module,
                               PyObject* positional, PyObject* keywords) {
     Slots slots{};
-    if (std::optional<ErrorValue> refusal = bind_call(signature.spec, positional, keywords, slots)) {
-        return std::move(*refusal);
-    }
+    Fallible<void> bound = bind_call(signature.spec, positional, keywords, slots);
+    VELARIX_PASS_ON_FAILURE(bound);
     const auto* module_state = static_cast<const BatchState*>(PyModule_GetState(module));
     if (module_state == nullptr) {
         return take_pending_error();
@@ -274,24 +262,18 @@ Fallible<OwnedRef> batch_call(const BatchSignature& signature, ChunkComputation 
             numbers[i].set_scalar(0.0);  // q defaults to 0.0; an absent spot is never read
             continue;
         }
-        Fallible<bool> read = numbers[i].read(state.numpy, argument, operand_name(signature, i));
-        if (!read.ok()) {
-            return std::move(read.error());
-        }
+        Fallible<void> read = numbers[i].read(state.numpy, argument, operand_name(signature, i));
+        VELARIX_PASS_ON_FAILURE(read);
     }
     OptionTypeColumn types;
     if (PyObject* argument = operand_argument(signature, slots, kNumberCount); argument != nullptr) {
-        Fallible<bool> read = types.read(state.numpy, argument);
-        if (!read.ok()) {
-            return std::move(read.error());
-        }
+        Fallible<void> read = types.read(state.numpy, argument);
+        VELARIX_PASS_ON_FAILURE(read);
     } else {
         types.set_scalar(OptionType::Call);  // the default "call"
     }
     Fallible<KeywordChoices> choices = read_keywords(signature, slots);
-    if (!choices.ok()) {
-        return std::move(choices.error());
-    }
+    VELARIX_PASS_ON_FAILURE(choices);
     const CallSetting& setting = choices.value().setting;
 
     std::array<const StridedOperand*, kOperandCount> operands{};
@@ -309,11 +291,9 @@ Fallible<OwnedRef> batch_call(const BatchSignature& signature, ChunkComputation 
     }
     const std::size_t output_count = signature.output_count;
     Outputs outputs;
-    Fallible<bool> prepared = outputs.prepare(state.numpy, *shape, output_count, setting.reasons,
+    Fallible<void> prepared = outputs.prepare(state.numpy, *shape, output_count, setting.reasons,
                                               slots[keyword_slot(signature.spec, kOutParameter)]);
-    if (!prepared.ok()) {
-        return std::move(prepared.error());
-    }
+    VELARIX_PASS_ON_FAILURE(prepared);
     // An output in the caller's memory may be an input too, or overlap one
     // (out=sigma; an input broadcast from a row of out): such an input is
     // read from a copy, since each element is read after earlier results
@@ -342,16 +322,12 @@ Fallible<OwnedRef> batch_call(const BatchSignature& signature, ChunkComputation 
     std::array<OwnedRef, kMaxOutputs + 1> results;
     for (std::size_t i = 0; i < output_count; ++i) {
         Fallible<OwnedRef> result = outputs.take(i, *shape);
-        if (!result.ok()) {
-            return std::move(result.error());
-        }
+        VELARIX_PASS_ON_FAILURE(result);
         results[i] = std::move(result.value());
     }
     if (setting.reasons) {
         Fallible<OwnedRef> reasons = outputs.take_reasons(*shape);
-        if (!reasons.ok()) {
-            return std::move(reasons.error());
-        }
+        VELARIX_PASS_ON_FAILURE(reasons);
         results[output_count] = std::move(reasons.value());
     }
     return returned_value(state, output_count, setting.reasons, results);

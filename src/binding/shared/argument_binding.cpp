@@ -88,27 +88,34 @@ std::size_t slot_named(const ParameterSpec& spec, std::string_view key) {
 
 // Copies the first `given` positional arguments into the slots; the caller
 // has checked that there are no more than the function takes.
-bool unpack_positional(PyObject* positional, std::size_t given, Slots& slots) {
+Fallible<void> unpack_positional(PyObject* positional, std::size_t given, Slots& slots) {
     for (std::size_t i = 0; i < given; ++i) {
         slots[i] = PyTuple_GetItem(positional, static_cast<Py_ssize_t>(i));
         if (slots[i] == nullptr) {
-            return false;
+            return take_pending_error();
         }
     }
-    return true;
+    return {};
 }
 
 }  // namespace
 
-Binding bind_positional_only(const ParameterSpec& spec, PyObject* positional, PyObject* keywords, Slots& slots) {
+bool bind_positional_only(const ParameterSpec& spec, PyObject* positional, PyObject* keywords, Slots& slots) {
     if (keywords != nullptr) {
-        return Binding::NotPositionalOnly;
+        return false;
     }
     const Py_ssize_t given = PyTuple_Size(positional);
     if (given < static_cast<Py_ssize_t>(spec.required_count) || given > static_cast<Py_ssize_t>(spec.parameter_count)) {
-        return Binding::NotPositionalOnly;
+        return false;
     }
-    return unpack_positional(positional, static_cast<std::size_t>(given), slots) ? Binding::Bound : Binding::Failed;
+    for (Py_ssize_t i = 0; i < given; ++i) {
+        slots[static_cast<std::size_t>(i)] = PyTuple_GetItem(positional, i);
+        if (slots[static_cast<std::size_t>(i)] == nullptr) {
+            PyErr_Clear();  // bind_arguments meets the same failure and reports it
+            return false;
+        }
+    }
+    return true;
 }
 
 Fallible<Slots> bind_arguments(const ParameterSpec& spec, PyObject* positional, PyObject* keywords) {
@@ -121,9 +128,8 @@ Fallible<Slots> bind_arguments(const ParameterSpec& spec, PyObject* positional, 
     if (given_count > spec.parameter_count) {
         return too_many_positional(spec, given);
     }
-    if (!unpack_positional(positional, given_count, slots)) {
-        return take_pending_error();
-    }
+    Fallible<void> unpacked = unpack_positional(positional, given_count, slots);
+    VELARIX_PASS_ON_FAILURE(unpacked);
     if (keywords != nullptr) {
         Py_ssize_t position = 0;
         PyObject* key = nullptr;

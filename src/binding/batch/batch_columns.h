@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <vector>
 
-#include "error_translation.h"
+#include "failure.h"
 #include "option_type.h"
 #include "strided_walk.h"
 
@@ -36,9 +36,9 @@ public:
         }
     }
 
-    // Requests the buffer of `exporter` with `flags`; the interpreter's error
-    // pending when it fails.
-    bool acquire(PyObject* exporter, int flags);
+    // Requests the buffer of `exporter` with `flags`; refused beyond
+    // kMaxDimensions dimensions.
+    Fallible<void> acquire(PyObject* exporter, int flags);
     const Py_buffer& view() const { return view_; }
     // The shape and strides of the buffer as an operand.
     StridedOperand operand() const;
@@ -61,7 +61,7 @@ class NumberColumn {
 public:
     // Reads `argument` for the parameter named `parameter` (the name tags a
     // TypeError); the converted array is kept alive by the column.
-    Fallible<bool> read(const NumpyHandles& numpy, PyObject* argument, const char* parameter);
+    Fallible<void> read(const NumpyHandles& numpy, PyObject* argument, const char* parameter);
     void set_scalar(double value);
     // Reads the values from a copy of its own from now on: an output in the
     // caller's memory may share it, and is written while they are read.
@@ -70,7 +70,7 @@ public:
 
 private:
     // One value that is no array, read as the scalar module reads it.
-    Fallible<bool> read_one(PyObject* argument, const char* parameter);
+    Fallible<void> read_one(PyObject* argument, const char* parameter);
 
     double scalar_ = 0.0;
     OwnedRef array_;
@@ -82,12 +82,12 @@ private:
 // The option type: one OptionType byte per element of the argument's shape.
 class OptionTypeColumn {
 public:
-    Fallible<bool> read(const NumpyHandles& numpy, PyObject* argument);
+    Fallible<void> read(const NumpyHandles& numpy, PyObject* argument);
     void set_scalar(OptionType type);
     const StridedOperand& operand() const { return operand_; }
 
 private:
-    Fallible<bool> read_one(PyObject* argument);
+    Fallible<void> read_one(PyObject* argument);
 
     std::vector<unsigned char> types_;
     StridedOperand operand_;

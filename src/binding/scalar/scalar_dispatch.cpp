@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "argument_binding.h"
+#include "internal_failure.h"
 #include "value_conversion.h"
 
 namespace velarix {
@@ -20,9 +21,8 @@ Fallible<OwnedRef> call_function(PyObject* positional, PyObject* keywords) {
     constexpr const FunctionDefinition& function = kFunctions[Index];
     constexpr ParameterSpec spec{function.name, function.parameter_count(), kRequiredCount};
     Slots slots{};
-    if (std::optional<ErrorValue> refusal = bind_call(spec, positional, keywords, slots)) {
-        return std::move(*refusal);
-    }
+    Fallible<void> bound = bind_call(spec, positional, keywords, slots);
+    VELARIX_PASS_ON_FAILURE(bound);
 
     std::array<double, kNumberCount> numbers{};  // s, k, t, r, sigma, q; q defaults to 0.0
     for (std::size_t i = 0; i < kNumberCount; ++i) {
@@ -31,9 +31,8 @@ Fallible<OwnedRef> call_function(PyObject* positional, PyObject* keywords) {
         }
         numbers[i] = PyFloat_AsDouble(slots[i]);
         if (numbers[i] == -1.0) {
-            if (std::optional<ErrorValue> error = conversion_failure(kParameterNames[i])) {
-                return std::move(*error);
-            }
+            Fallible<void> converted = conversion_failure(kParameterNames[i]);
+            VELARIX_PASS_ON_FAILURE(converted);
         }
     }
 
@@ -41,9 +40,7 @@ Fallible<OwnedRef> call_function(PyObject* positional, PyObject* keywords) {
     if constexpr (function.takes_option_type) {
         if (PyObject* argument = slots[kOptionTypeSlot]) {
             Fallible<OptionType> converted = option_type_of(argument);
-            if (!converted.ok()) {
-                return std::move(converted.error());
-            }
+            VELARIX_PASS_ON_FAILURE(converted);
             type = converted.value();
         }
     }

@@ -7,8 +7,10 @@
 #include <string>
 #include <string_view>
 
-#include "function_table.h"
 #include "greeks_type.h"
+#include "internal_failure.h"
+#include "matched_texts.h"
+#include "pricing_functions.h"
 
 namespace velarix {
 namespace {
@@ -35,7 +37,8 @@ std::optional<OptionType> interned_option_type(PyObject* argument) {
 
 Fallible<std::string_view> to_utf8(PyObject* argument, std::size_t parameter) {
     if (!PyType_HasFeature(Py_TYPE(argument), Py_TPFLAGS_UNICODE_SUBCLASS)) {
-        return ErrorValue::conversion_mismatch(argument, "PyString").tagged_with_argument(kParameterNames[parameter]);
+        return ErrorValue::conversion_mismatch(argument, matched_text::kStrTarget)
+            .tagged_with_argument(kParameterNames[parameter]);
     }
     Py_ssize_t size = 0;
     const char* text = PyUnicode_AsUTF8AndSize(argument, &size);
@@ -47,11 +50,12 @@ Fallible<std::string_view> to_utf8(PyObject* argument, std::size_t parameter) {
 
 }  // namespace
 
-std::optional<ErrorValue> conversion_failure(const char* parameter) {
-    if (std::optional<ErrorValue> error = take_pending_exception()) {
-        return std::move(*error).tagged_with_argument(parameter);
+Fallible<void> conversion_failure(const char* parameter) {
+    Fallible<void> pending = take_pending_exception();
+    if (!pending.ok()) {
+        return std::move(pending.error()).tagged_with_argument(parameter);
     }
-    return std::nullopt;
+    return {};
 }
 
 ErrorValue invalid_option_type() {
@@ -63,17 +67,13 @@ Fallible<std::optional<OptionType>> option_type_element(PyObject* argument) {
         return known;
     }
     Fallible<std::string_view> text = to_utf8(argument, kOptionTypeSlot);
-    if (!text.ok()) {
-        return std::move(text.error());
-    }
+    VELARIX_PASS_ON_FAILURE(text);
     return parse_option_type(text.value());
 }
 
 Fallible<OptionType> option_type_of(PyObject* argument) {
     Fallible<std::optional<OptionType>> read = option_type_element(argument);
-    if (!read.ok()) {
-        return std::move(read.error());
-    }
+    VELARIX_PASS_ON_FAILURE(read);
     if (const std::optional<OptionType> type = read.value()) {
         return *type;
     }
@@ -97,7 +97,7 @@ Fallible<OwnedRef> to_python(const PricingResult<Greeks>& result) {
     return new_py_greeks(result.value());
 }
 
-Fallible<bool> intern_option_type_words() {
+Fallible<void> intern_option_type_words() {
     for (std::size_t i = 0; i < kInternedWords.size(); ++i) {
         if (interned_words[i] == nullptr) {
             PyObject* word = PyUnicode_InternFromString(kInternedWords[i].text);
@@ -107,7 +107,7 @@ Fallible<bool> intern_option_type_words() {
             interned_words[i] = word;  // kept for the life of the process
         }
     }
-    return true;
+    return {};
 }
 
 }  // namespace velarix

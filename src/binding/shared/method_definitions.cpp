@@ -1,7 +1,7 @@
-// Docstrings and method definitions of both modules from the function table.
-// The scalar module's docstrings are compatibility texts: tests and users
-// read them, so velarix's wording stays exactly as it is.
-#include "method_table.h"
+// Docstrings and method definitions of both modules from the table of
+// pricing functions. The scalar module's docstrings are compatibility texts:
+// tests and users read them, so velarix's wording stays exactly as it is.
+#include "method_definitions.h"
 
 namespace velarix {
 namespace {
@@ -16,7 +16,9 @@ constexpr const char* kBatchArguments =
     "\n"
     "Every argument but out and threads is a number (a str for option_type) or\n"
     "an array-like of them; they broadcast against each other as numpy arrays\n"
-    "do. Each result is bit for bit the velarix function's on the same inputs.\n";
+    "do. Each result is bit for bit the velarix function's on the same inputs.\n"
+    "Theta is per calendar day (a 365-day year), vega per 1.00 of volatility,\n"
+    "rho per percentage point of the rate.\n";
 
 std::string batch_returns(const FunctionDefinition& function) {
     if (function.returns_greeks()) {
@@ -30,9 +32,9 @@ std::string batch_returns(const FunctionDefinition& function) {
 
 }  // namespace
 
-std::string docstring(const FunctionDefinition& function, ModuleFront front) {
+std::string docstring(const FunctionDefinition& function, ModuleKind kind) {
     const bool examples = function.documents_examples;
-    const bool batch = front == ModuleFront::Batch;
+    const bool batch = kind == ModuleKind::Batch;
     std::string doc = std::string(function.name) + "(s, k, t, r, sigma, q=0.0" +
                       (function.takes_option_type ? ", option_type=\"call\"" : "") +
                       (batch ? ", *, out=None, threads=None)" : ")") + "\n--\n\n" + function.summary +
@@ -53,9 +55,9 @@ std::string docstring(const FunctionDefinition& function, ModuleFront front) {
     return doc + "\nReturns:\n    " + (batch ? batch_returns(function) : std::string(function.returns));
 }
 
-MethodTable::MethodTable(std::span<const ModuleFunction, kFunctions.size()> functions, ModuleFront front) {
+MethodDefinitions::MethodDefinitions(std::span<const ModuleFunction, kFunctions.size()> functions, ModuleKind kind) {
     for (std::size_t i = 0; i < functions.size(); ++i) {
-        docs_[i] = docstring(*functions[i].definition, front);
+        docs_[i] = docstring(*functions[i].definition, kind);
         // METH_KEYWORDS tells the interpreter the entry's real type; the
         // cast goes through void (*)() as the compilers' warning asks.
         methods_[i] = {functions[i].definition->name,

@@ -1,41 +1,14 @@
-// Raising error values, taking the interpreter's pending exception, and the
-// PanicException class that carries internal failures to Python.
-#include "error_translation.h"
+// Raising error values, the messages they are raised with, and taking the
+// interpreter's pending exception.
+#include "failure.h"
 
 #include <string>
 
+#include "internal_failure.h"
+#include "matched_texts.h"
+
 namespace velarix {
-namespace {
 
-constexpr const char* kNoExceptionSetMessage = "attempted to fetch exception but none was set";
-constexpr const char* kGenericPanicMessage = "velarix native code failed unexpectedly";
-constexpr const char* kUnknownTypeName = "<failed to extract type name>";
-
-constexpr const char* kPanicDoc =
-    "\n"
-    "The exception raised when the native code of velarix, called from Python, fails internally.\n"
-    "\n"
-    "Like SystemExit, this exception is derived from BaseException so that\n"
-    "it will typically propagate all the way through the stack and cause the\n"
-    "Python interpreter to exit.\n";
-
-// Created on first need and kept for the life of the process.
-PyObject* panic_exception_class = nullptr;
-
-PyObject* panic_exception_type() {
-    if (panic_exception_class == nullptr) {
-        panic_exception_class =
-            PyErr_NewExceptionWithDoc("pyo3_runtime.PanicException", kPanicDoc, PyExc_BaseException, nullptr);
-    }
-    return panic_exception_class;
-}
-
-bool is_panic_exception(PyObject* exception) {
-    // Before the class exists no instance of it can exist either.
-    return panic_exception_class != nullptr && PyErr_GivenExceptionMatches(exception, panic_exception_class);
-}
-
-// The text of a str, or nothing when it cannot be encoded (its error cleared).
 std::optional<std::string> utf8_of(PyObject* text) {
     Py_ssize_t size = 0;
     const char* data = PyUnicode_AsUTF8AndSize(text, &size);
@@ -46,13 +19,15 @@ std::optional<std::string> utf8_of(PyObject* text) {
     return std::string(data, static_cast<std::size_t>(size));
 }
 
+namespace {
+
 std::string qualified_type_name(PyObject* type) {
     OwnedRef name = OwnedRef::steal(PyType_GetQualName(reinterpret_cast<PyTypeObject*>(type)));
     if (!name) {
         PyErr_Clear();
-        return kUnknownTypeName;
+        return matched_text::kUnknownTypeName;
     }
-    return utf8_of(name.get()).value_or(kUnknownTypeName);
+    return utf8_of(name.get()).value_or(matched_text::kUnknownTypeName);
 }
 
 std::string mismatch_message(PyObject* offending_type, const char* target) {
@@ -60,7 +35,7 @@ std::string mismatch_message(PyObject* offending_type, const char* target) {
     // prepended to a temporary string, a known false alarm.
     std::string message = "'";
     message += qualified_type_name(offending_type);
-    message += "' object cannot be converted to '";
+    message += matched_text::kCannotBeConvertedTo;
     message += target;
     message += "'";
     return message;
@@ -128,35 +103,27 @@ ErrorValue ErrorValue::with_cause(PyObject* type, OwnedRef message, OwnedRef cau
     return raised(std::move(exception));
 }
 
-std::optional<ErrorValue> take_pending_exception() {
+Fallible<void> take_pending_exception() {
     OwnedRef exception = OwnedRef::steal(PyErr_GetRaisedException());
     if (!exception) {
-        return std::nullopt;
+        return {};
     }
     if (is_panic_exception(exception.get())) {
-        OwnedRef text = OwnedRef::steal(PyObject_Str(exception.get()));
-        std::optional<std::string> message = text ? utf8_of(text.get()) : std::nullopt;
-        PyErr_Clear();
-        PySys_WriteStderr("velarix: a PanicException was raised inside a call; passing it on:\n");
-        PyErr_SetRaisedException(exception.release());
-        PyErr_PrintEx(0);
-        fail_internally(message.value_or(kGenericPanicMessage));
+        pass_on_panic(std::move(exception));
     }
     return ErrorValue::raised(std::move(exception));
 }
 
 ErrorValue take_pending_error() {
-    std::optional<ErrorValue> pending = take_pending_exception();
-    if (pending) {
-        return std::move(*pending);
-    }
-    return ErrorValue::deferred(PyExc_SystemError, kNoExceptionSetMessage);
+    Fallible<void> pending = take_pending_exception();
+    VELARIX_PASS_ON_FAILURE(pending);
+    return ErrorValue::deferred(PyExc_SystemError, matched_text::kNoExceptionSet);
 }
 
 std::string describe_pending_exception() {
     OwnedRef exception = OwnedRef::steal(PyErr_GetRaisedException());
     if (!exception) {
-        return kNoExceptionSetMessage;
+        return matched_text::kNoExceptionSet;
     }
     std::string description = qualified_type_name(reinterpret_cast<PyObject*>(Py_TYPE(exception.get())));
     OwnedRef text = OwnedRef::steal(PyObject_Str(exception.get()));
@@ -166,40 +133,6 @@ std::string describe_pending_exception() {
         description += ": " + *message;
     }
     return description;
-}
-
-void report_internal_failure(const char* message, const char* place) noexcept {
-    PySys_FormatStderr("velarix: internal failure in %s: %s\n", place, message);
-}
-
-void fail_internally(const std::string& message, CodePlace where) {
-    const std::string place =
-        std::string(where.function) + " (" + where.file + ":" + std::to_string(where.line) + ")";
-    report_internal_failure(message.c_str(), place.c_str());
-    throw InternalFailure(message);
-}
-
-OwnedRef expect_new_reference(PyObject* result, CodePlace where) {
-    if (result == nullptr) {
-        PyErr_Print();
-        fail_internally("Python API call failed", where);
-    }
-    return OwnedRef::steal(result);
-}
-
-void raise_panic(const char* message) noexcept {
-    PyObject* type = panic_exception_type();
-    if (type == nullptr) {
-        return;  // the class could not be created: its MemoryError is raised instead
-    }
-    OwnedRef text = OwnedRef::steal(PyUnicode_FromString(message != nullptr ? message : kGenericPanicMessage));
-    if (!text) {
-        return;
-    }
-    OwnedRef exception = new_exception(type, text.get());
-    if (exception) {
-        PyErr_SetRaisedException(exception.release());
-    }
 }
 
 }  // namespace velarix

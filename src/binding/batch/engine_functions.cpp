@@ -1,9 +1,9 @@
 // The engine functions of velarix_batch: their parameters, docstrings and
-// per-option loops, and the texts of implied_volatility's reasons. Each loop walks its chunk of the broadcast options by
-// pointers and strides and calls the core; the core returns NaN for inputs no
-// option can have, so these functions raise only for arguments that cannot be
-// read (a wrong type, an unknown option type or accuracy, shapes that do not
-// broadcast).
+// per-option loops, and the texts of implied_volatility's reasons. Each loop
+// walks its chunk of the broadcast options by pointers and strides and calls
+// the core; the core returns NaN for inputs no option can have, so these
+// functions raise only for arguments that cannot be read (a wrong type, an
+// unknown option type or accuracy, shapes that do not broadcast).
 #include "engine_functions.h"
 
 #include <array>
@@ -14,6 +14,7 @@
 #include "batch_dispatch.h"
 #include "european_price.h"
 #include "implied_volatility.h"
+#include "internal_failure.h"
 
 namespace velarix {
 namespace {
@@ -66,9 +67,7 @@ Fallible<int> read_word(PyObject* argument, const char* parameter, const std::ar
 // The engine functions' setting: accuracy, then out and threads.
 Fallible<CallSetting> read_accuracy(PyObject* const* keyword_slots) {
     Fallible<int> accuracy = read_word(keyword_slots[0], kAccuracyParameter, kAccuracyWords);
-    if (!accuracy.ok()) {
-        return std::move(accuracy.error());
-    }
+    VELARIX_PASS_ON_FAILURE(accuracy);
     return CallSetting{.value = accuracy.value()};
 }
 
@@ -83,13 +82,9 @@ constexpr int kAmericanExercise = 2;
 
 Fallible<CallSetting> read_inversion(PyObject* const* keyword_slots) {
     Fallible<int> exercise = read_word(keyword_slots[0], kExerciseParameter, kExerciseWords);
-    if (!exercise.ok()) {
-        return std::move(exercise.error());
-    }
+    VELARIX_PASS_ON_FAILURE(exercise);
     Fallible<int> accuracy = read_word(keyword_slots[1], kAccuracyParameter, kAccuracyWords);
-    if (!accuracy.ok()) {
-        return std::move(accuracy.error());
-    }
+    VELARIX_PASS_ON_FAILURE(accuracy);
     PyObject* reasons = keyword_slots[2];
     if (reasons != nullptr && !PyBool_Check(reasons)) {
         return ErrorValue::conversion_mismatch(reasons, "bool").tagged_with_argument(kReasonsParameter);
@@ -230,54 +225,83 @@ constexpr const char* kEngineNote =
     "European one. Puts with q < r < 0 and calls with r < q < 0, whose\n"
     "exercise region is a band between two boundaries, give NaN.\n";
 
-const std::string kAmericanPriceDoc =
-    std::string("american_price(s, k, t, r, sigma, q=0.0, option_type=\"call\", *, accuracy=\"fast\", "
-                "out=None, threads=None)\n--\n\n"
-                "Calculate the price of an American option with the accurate engine.\n\nArgs:\n"
-                "    s: Current price of the underlying asset\n    k: Strike price of the option\n") +
-    kCommonArguments + kAccuracyArgument + kOutArgument + kThreadsArgument +
-    "\nReturns:\n    The price of the American option, per option: a float64 array of the\n"
-    "    broadcast shape (a numpy.float64 when every input is a scalar)\n" +
-    kArrayNote + kEngineNote;
+// What the docstrings of the engine functions and european_price differ in;
+// the arguments they share and the notes on arrays come from the pieces above.
+struct DocParts {
+    const char* signature;  // the first line
+    const char* summary;
+    bool takes_spot;
+    bool takes_accuracy;
+    const char* returns;  // indented, each line ending in a newline
+    const char* notes;    // after the note on arrays
+};
 
-const std::string kAmericanGreeksDoc =
-    std::string("american_greeks(s, k, t, r, sigma, q=0.0, option_type=\"call\", *, accuracy=\"fast\", "
-                "out=None, threads=None)\n--\n\n"
-                "Calculate all Greeks of an American option with the accurate engine.\n\nArgs:\n"
-                "    s: Current price of the underlying asset\n    k: Strike price of the option\n") +
-    kCommonArguments + kAccuracyArgument + kOutArgument + kThreadsArgument +
-    "\nReturns:\n    A Greeks named tuple (delta, gamma, theta, vega, rho) of float64 arrays\n"
+std::string docstring(const DocParts& parts) {
+    std::string doc = std::string(parts.signature) + "\n--\n\n" + parts.summary + "\n\nArgs:\n";
+    if (parts.takes_spot) {
+        doc += "    s: Current price of the underlying asset\n";
+    }
+    doc += "    k: Strike price of the option\n";
+    doc += kCommonArguments;
+    if (parts.takes_accuracy) {
+        doc += kAccuracyArgument;
+    }
+    doc += kOutArgument;
+    doc += kThreadsArgument;
+    doc += "\nReturns:\n";
+    doc += parts.returns;
+    doc += kArrayNote;
+    doc += parts.notes;
+    return doc;
+}
+
+const std::string kAmericanPriceDoc = docstring({
+    "american_price(s, k, t, r, sigma, q=0.0, option_type=\"call\", *, accuracy=\"fast\", out=None, threads=None)",
+    "Calculate the price of an American option with the accurate engine.",
+    true,
+    true,
+    "    The price of the American option, per option: a float64 array of the\n"
+    "    broadcast shape (a numpy.float64 when every input is a scalar)\n",
+    kEngineNote,
+});
+
+const std::string kAmericanGreeksDoc = docstring({
+    "american_greeks(s, k, t, r, sigma, q=0.0, option_type=\"call\", *, accuracy=\"fast\", out=None, threads=None)",
+    "Calculate all Greeks of an American option with the accurate engine.",
+    true,
+    true,
+    "    A Greeks named tuple (delta, gamma, theta, vega, rho) of float64 arrays\n"
     "    of the broadcast shape (numpy.float64 values when every input is a scalar).\n"
     "    Theta is per calendar day (a 365-day year), vega per 1.00 of volatility,\n"
     "    rho per percentage point of r. Delta and gamma come from the premium\n"
     "    integral, theta from the Black-Scholes equation, vega and rho from\n"
-    "    forward differences of re-solved prices.\n" +
-    kArrayNote + kEngineNote;
+    "    forward differences of re-solved prices.\n",
+    kEngineNote,
+});
 
-const std::string kExerciseBoundaryDoc =
-    std::string("exercise_boundary(k, t, r, sigma, q=0.0, option_type=\"call\", *, accuracy=\"fast\", "
-                "out=None, threads=None)\n--\n\n"
-                "Calculate the critical spot price at which immediate exercise is optimal.\n\nArgs:\n"
-                "    k: Strike price of the option\n") +
-    kCommonArguments + kAccuracyArgument + kOutArgument + kThreadsArgument +
-    "\nReturns:\n    The spot price at or below which a put, at or above which a call, is\n"
+const std::string kExerciseBoundaryDoc = docstring({
+    "exercise_boundary(k, t, r, sigma, q=0.0, option_type=\"call\", *, accuracy=\"fast\", out=None, threads=None)",
+    "Calculate the critical spot price at which immediate exercise is optimal.",
+    false,
+    true,
+    "    The spot price at or below which a put, at or above which a call, is\n"
     "    best exercised now, per option: a float64 array of the broadcast shape\n"
     "    (a numpy.float64 when every input is a scalar). 0 for a put and inf for\n"
-    "    a call where early exercise is never optimal; the strike at t = 0.\n" +
-    kArrayNote + kEngineNote;
+    "    a call where early exercise is never optimal; the strike at t = 0.\n",
+    kEngineNote,
+});
 
-const std::string kEuropeanPriceDoc =
-    std::string("european_price(s, k, t, r, sigma, q=0.0, option_type=\"call\", *, out=None, threads=None)\n"
-                "--\n\n"
-                "Calculate the price of a European option using Black-Scholes.\n\nArgs:\n"
-                "    s: Current price of the underlying asset\n    k: Strike price of the option\n") +
-    kCommonArguments + kOutArgument + kThreadsArgument +
-    "\nReturns:\n    The price of the European option, per option: a float64 array of the\n"
+const std::string kEuropeanPriceDoc = docstring({
+    "european_price(s, k, t, r, sigma, q=0.0, option_type=\"call\", *, out=None, threads=None)",
+    "Calculate the price of a European option using Black-Scholes.",
+    true,
+    false,
+    "    The price of the European option, per option: a float64 array of the\n"
     "    broadcast shape (a numpy.float64 when every input is a scalar). At\n"
-    "    t = 0 or sigma = 0, the discounted intrinsic value of the forward.\n" +
-    kArrayNote +
+    "    t = 0 or sigma = 0, the discounted intrinsic value of the forward.\n",
     "\nComputed on the module's own full-precision exp, log and normal\n"
-    "distribution, the same bits on every CPU and operating system.\n";
+    "distribution, the same bits on every CPU and operating system.\n",
+});
 
 const std::string kImpliedVolatilityDoc =
     std::string("implied_volatility(price, s, k, t, r, q=0.0, option_type=\"call\", *, exercise=\"european\", "

@@ -9,8 +9,8 @@
 #include <optional>
 #include <utility>
 
-#include "error_translation.h"
-#include "function_table.h"
+#include "failure.h"
+#include "pricing_functions.h"
 
 namespace velarix {
 
@@ -33,34 +33,25 @@ inline constexpr std::size_t kKeywordOnlySlot = kParameterNames.size();
 // the keyword-only parameters have the last slots, in their order.
 using Slots = std::array<PyObject*, kKeywordOnlySlot + kMaxKeywordOnly>;
 
-enum class Binding { Bound, NotPositionalOnly, Failed };
-
 // The common call, positional arguments only and as many as the function
-// takes, bound without walking keywords or looking for missing arguments.
-// Any other call goes to bind_arguments, which also words every refusal.
-Binding bind_positional_only(const ParameterSpec& spec, PyObject* positional, PyObject* keywords, Slots& slots);
+// takes, bound without walking keywords or looking for missing arguments:
+// whether it was one and is bound. Every other call, and any failure, goes
+// to bind_arguments, which words every refusal.
+bool bind_positional_only(const ParameterSpec& spec, PyObject* positional, PyObject* keywords, Slots& slots);
 
 Fallible<Slots> bind_arguments(const ParameterSpec& spec, PyObject* positional, PyObject* keywords);
 
 // Binds a call into `slots` by the fast path where it applies, else in full;
 // the refusal when the call does not fit. Inline, so that the common call
 // costs no more than the fast path itself.
-inline std::optional<ErrorValue> bind_call(const ParameterSpec& spec, PyObject* positional, PyObject* keywords,
-                                           Slots& slots) {
-    switch (bind_positional_only(spec, positional, keywords, slots)) {
-        case Binding::Bound:
-            return std::nullopt;
-        case Binding::Failed:
-            return take_pending_error();
-        case Binding::NotPositionalOnly:
-            break;
+inline Fallible<void> bind_call(const ParameterSpec& spec, PyObject* positional, PyObject* keywords, Slots& slots) {
+    if (bind_positional_only(spec, positional, keywords, slots)) {
+        return {};
     }
     Fallible<Slots> bound = bind_arguments(spec, positional, keywords);
-    if (!bound.ok()) {
-        return std::move(bound.error());
-    }
+    VELARIX_PASS_ON_FAILURE(bound);
     slots = bound.value();
-    return std::nullopt;
+    return {};
 }
 
 }  // namespace velarix

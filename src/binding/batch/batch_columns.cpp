@@ -13,13 +13,13 @@
 #include <optional>
 #include <string>
 
-#include "function_table.h"
+#include "internal_failure.h"
+#include "option_type_words.h"
+#include "pricing_functions.h"
 #include "value_conversion.h"
 
 namespace velarix {
 namespace {
-
-constexpr std::size_t kCodeUnitBytes = 4;  // numpy's str arrays hold UCS-4
 
 bool is_list_or_tuple(PyObject* object) {
     return PyType_HasFeature(Py_TYPE(object), Py_TPFLAGS_LIST_SUBCLASS | Py_TPFLAGS_TUPLE_SUBCLASS);
@@ -94,20 +94,19 @@ ErrorValue argument_type_error(const char* parameter, const std::string& message
 // Calls `visit(flat_index, element)` for each element of `operand` in C order
 // until it returns an error.
 template <typename Visit>
-std::optional<ErrorValue> for_each_element(const StridedOperand& operand, Visit&& visit) {
+Fallible<void> for_each_element(const StridedOperand& operand, Visit&& visit) {
     const std::optional<Py_ssize_t> count = element_count(operand.shape);
     if (!count || *count == 0) {
-        return std::nullopt;
+        return {};
     }
     const std::array<const char*, 1> bases = {operand.data};
     const std::array<std::array<Py_ssize_t, kMaxDimensions>, 1> strides = {operand.strides};
     Odometer<1> at(operand.shape, bases, strides, 0);
     for (Py_ssize_t i = 0; i < *count; ++i, at.advance()) {
-        if (std::optional<ErrorValue> error = visit(i, at[0])) {
-            return error;
-        }
+        Fallible<void> visited = visit(i, at[0]);
+        VELARIX_PASS_ON_FAILURE(visited);
     }
-    return std::nullopt;
+    return {};
 }
 
 // An object array's element; numpy stores None where none was set.
@@ -146,98 +145,53 @@ std::string element_label(const Shape& shape, Py_ssize_t flat) {
     return label + "]";
 }
 
-ErrorValue invalid_option_type_at(const Shape& shape, Py_ssize_t flat) {
-    return ErrorValue::deferred(PyExc_ValueError,
-                                std::string(kInvalidOptionTypeMessage) + " (" + element_label(shape, flat) + ")");
+// The refusal of the word `word` at flat index `flat` of `shape`:
+// "<velarix's text> (option_type[1]: 'straddle')".
+ErrorValue invalid_option_type_at(const Shape& shape, Py_ssize_t flat, PyObject* word) {
+    const std::string text = std::string(kInvalidOptionTypeMessage) + " (" + element_label(shape, flat) + ": ";
+    OwnedRef message = OwnedRef::steal(PyUnicode_FromFormat("%s%R)", text.c_str(), word));
+    if (!message) {
+        return take_pending_error();
+    }
+    return ErrorValue::with_message_object(PyExc_ValueError, message.get());
 }
 
-// One element of a numpy str array: `units` UCS-4 code units, padded with
-// NUL. numpy itself strips that padding when it makes the element a str, so
-// the element is the text without its trailing NULs; the words are ASCII, so
-// any other character refuses it.
-std::optional<OptionType> parse_ucs4(const char* element, std::size_t units, bool swapped) {
-    std::array<char, 4> ascii{};
-    std::size_t length = 0;
-    for (std::size_t i = 0; i < units; ++i) {
+// An element of a numpy str array as the str numpy makes of it: its code
+// units without the NUL padding. Code units that are no character read as
+// U+FFFD, so that the refusal of such an element can still show it.
+Fallible<OwnedRef> str_element(const char* element, std::size_t units, bool swapped) {
+    std::size_t length = units;
+    while (length > 0) {
         std::uint32_t unit = 0;
-        std::memcpy(&unit, element + i * kCodeUnitBytes, kCodeUnitBytes);
-        if (unit == 0) {
-            // Padding only if nothing but NUL follows; a NUL inside is text.
-            for (std::size_t rest = i + 1; rest < units; ++rest) {
-                std::memcpy(&unit, element + rest * kCodeUnitBytes, kCodeUnitBytes);
-                if (unit != 0) {
-                    return std::nullopt;
-                }
-            }
+        std::memcpy(&unit, element + (length - 1) * kCodeUnitBytes, kCodeUnitBytes);
+        if (unit != 0) {
             break;
         }
-        if (swapped) {
-            unit = (unit >> 24) | ((unit >> 8) & 0xFF00U) | ((unit << 8) & 0xFF0000U) | (unit << 24);
-        }
-        if (unit > 0x7F || length == ascii.size()) {
-            return std::nullopt;
-        }
-        ascii[length++] = static_cast<char>(unit);
+        --length;
     }
-    return parse_option_type(std::string_view(ascii.data(), length));
-}
-
-// The words of a str array found so far, by their bytes: a column repeats a
-// few words, and comparing an element's bytes with theirs is faster than
-// reading it again (a million words: 17 ms read one by one, 5.6 ms with the
-// known words; benchmarks/batch.py). Elements longer than kLongestKey bytes,
-// which hold no word but with NUL padding, are read one by one.
-class KnownWords {
-public:
-    static constexpr std::size_t kLongestKey = 32;
-
-    explicit KnownWords(std::size_t key_size) : key_size_(key_size <= kLongestKey ? key_size : 0) {}
-
-    std::optional<OptionType> find(const char* key) const {
-        for (std::size_t i = 0; i < count_; ++i) {
-            if (std::memcmp(keys_[i].data(), key, key_size_) == 0) {
-                return types_[i];
-            }
-        }
-        return std::nullopt;
+    const bool big_endian = (std::endian::native == std::endian::big) != swapped;
+    int byte_order = big_endian ? 1 : -1;
+    OwnedRef text = OwnedRef::steal(PyUnicode_DecodeUTF32(element, static_cast<Py_ssize_t>(length * kCodeUnitBytes),
+                                                          "replace", &byte_order));
+    if (!text) {
+        return take_pending_error();
     }
-
-    void remember(const char* key, OptionType type) {
-        if (key_size_ == 0) {
-            return;
-        }
-        const std::size_t slot = count_ < keys_.size() ? count_++ : next_++ % keys_.size();
-        std::memcpy(keys_[slot].data(), key, key_size_);
-        types_[slot] = type;
-    }
-
-private:
-    std::size_t key_size_;
-    std::size_t count_ = 0;
-    std::size_t next_ = 0;
-    std::array<std::array<char, kLongestKey>, 4> keys_{};
-    std::array<OptionType, 4> types_{};
-};
-
-// Whether a buffer format's byte-order prefix is the opposite of this machine's.
-bool swapped_byte_order(const char* format) {
-    const bool little = std::endian::native == std::endian::little;
-    return (format[0] == '>' || format[0] == '!') ? little : (format[0] == '<' && !little);
+    return text;
 }
 
 }  // namespace
 
-bool BufferView::acquire(PyObject* exporter, int flags) {
+Fallible<void> BufferView::acquire(PyObject* exporter, int flags) {
     if (PyObject_GetBuffer(exporter, &view_, flags) < 0) {
-        return false;
+        return take_pending_error();
     }
     held_ = true;
     if (static_cast<std::size_t>(view_.ndim) > kMaxDimensions) {
-        PyErr_Format(PyExc_ValueError, "velarix_batch takes arrays of at most %d dimensions, not %d",
-                     static_cast<int>(kMaxDimensions), view_.ndim);
-        return false;
+        return ErrorValue::deferred(PyExc_ValueError, "velarix_batch takes arrays of at most " +
+                                                          std::to_string(kMaxDimensions) + " dimensions, not " +
+                                                          std::to_string(view_.ndim));
     }
-    return true;
+    return {};
 }
 
 StridedOperand BufferView::operand() const {
@@ -261,18 +215,17 @@ void NumberColumn::set_scalar(double value) {
     operand_.data = reinterpret_cast<const char*>(&scalar_);
 }
 
-Fallible<bool> NumberColumn::read_one(PyObject* argument, const char* parameter) {
+Fallible<void> NumberColumn::read_one(PyObject* argument, const char* parameter) {
     const double value = PyFloat_AsDouble(argument);
     if (value == -1.0) {
-        if (std::optional<ErrorValue> error = conversion_failure(parameter)) {
-            return std::move(*error);
-        }
+        Fallible<void> converted = conversion_failure(parameter);
+        VELARIX_PASS_ON_FAILURE(converted);
     }
     set_scalar(value);
-    return true;
+    return {};
 }
 
-Fallible<bool> NumberColumn::read(const NumpyHandles& numpy, PyObject* argument, const char* parameter) {
+Fallible<void> NumberColumn::read(const NumpyHandles& numpy, PyObject* argument, const char* parameter) {
     if (is_python_number(argument)) {
         return read_one(argument, parameter);
     }
@@ -281,66 +234,61 @@ Fallible<bool> NumberColumn::read(const NumpyHandles& numpy, PyObject* argument,
         return std::move(array.error()).tagged_with_argument(parameter);
     }
     Fallible<bool> one_value = wraps_one_value(array.value().get(), argument);
-    if (!one_value.ok()) {
-        return std::move(one_value.error());
-    }
+    VELARIX_PASS_ON_FAILURE(one_value);
     if (one_value.value()) {
         return read_one(argument, parameter);
     }
     Fallible<DtypeDescription> dtype = describe_dtype(array.value().get());
-    if (!dtype.ok()) {
-        return std::move(dtype.error());
-    }
+    VELARIX_PASS_ON_FAILURE(dtype);
     switch (dtype.value().kind) {
         case 'b':
         case 'i':
         case 'u':
-        case 'f':
+        case 'f': {
             array_ = OwnedRef::steal(
                 PyObject_CallFunctionObjArgs(numpy.asarray, array.value().get(), numpy.float64, nullptr));
-            if (!array_ || !buffer_.acquire(array_.get(), PyBUF_RECORDS_RO)) {
+            if (!array_) {
                 return take_pending_error();
             }
+            Fallible<void> acquired = buffer_.acquire(array_.get(), PyBUF_RECORDS_RO);
+            VELARIX_PASS_ON_FAILURE(acquired);
             if (buffer_.view().itemsize != sizeof(double)) {
                 fail_internally("numpy.asarray(..., float64) gave items of another size");
             }
             operand_ = buffer_.operand();
-            return true;
+            return {};
+        }
         case 'O':
             break;
         default:
             return argument_type_error(parameter, "must be real number, not " + dtype.value().name);
     }
     BufferView objects;
-    if (!objects.acquire(array.value().get(), PyBUF_RECORDS_RO)) {
-        return take_pending_error();
-    }
+    Fallible<void> acquired = objects.acquire(array.value().get(), PyBUF_RECORDS_RO);
+    VELARIX_PASS_ON_FAILURE(acquired);
     const StridedOperand source = objects.operand();
     converted_.resize(static_cast<std::size_t>(element_count(source.shape).value_or(0)));
-    std::optional<ErrorValue> failure =
-        for_each_element(source, [&](Py_ssize_t i, const char* element) -> std::optional<ErrorValue> {
+    Fallible<void> failure =
+        for_each_element(source, [&](Py_ssize_t i, const char* element) -> Fallible<void> {
             const OwnedRef object = object_at(element);
             const double value = PyFloat_AsDouble(object.get());
             if (value == -1.0) {
-                if (std::optional<ErrorValue> error = conversion_failure(parameter)) {
-                    return error;
-                }
+                Fallible<void> converted = conversion_failure(parameter);
+                VELARIX_PASS_ON_FAILURE(converted);
             }
             converted_[static_cast<std::size_t>(i)] = value;
-            return std::nullopt;
+            return {};
         });
-    if (failure) {
-        return std::move(*failure);
-    }
+    VELARIX_PASS_ON_FAILURE(failure);
     operand_ = contiguous_operand(converted_.data(), source.shape, sizeof(double));
-    return true;
+    return {};
 }
 
 void NumberColumn::copy_values() {
     std::vector<double> values(static_cast<std::size_t>(element_count(operand_.shape).value_or(0)));
-    (void)for_each_element(operand_, [&](Py_ssize_t i, const char* element) -> std::optional<ErrorValue> {
+    (void)for_each_element(operand_, [&](Py_ssize_t i, const char* element) -> Fallible<void> {
         std::memcpy(&values[static_cast<std::size_t>(i)], element, sizeof(double));
-        return std::nullopt;
+        return {};
     });
     converted_ = std::move(values);
     operand_ = contiguous_operand(converted_.data(), operand_.shape, sizeof(double));
@@ -352,16 +300,14 @@ void OptionTypeColumn::set_scalar(OptionType type) {
     operand_.data = reinterpret_cast<const char*>(types_.data());
 }
 
-Fallible<bool> OptionTypeColumn::read_one(PyObject* argument) {
+Fallible<void> OptionTypeColumn::read_one(PyObject* argument) {
     Fallible<OptionType> type = option_type_of(argument);
-    if (!type.ok()) {
-        return std::move(type.error());
-    }
+    VELARIX_PASS_ON_FAILURE(type);
     set_scalar(type.value());
-    return true;
+    return {};
 }
 
-Fallible<bool> OptionTypeColumn::read(const NumpyHandles& numpy, PyObject* argument) {
+Fallible<void> OptionTypeColumn::read(const NumpyHandles& numpy, PyObject* argument) {
     if (PyType_HasFeature(Py_TYPE(argument), Py_TPFLAGS_UNICODE_SUBCLASS)) {
         return read_one(argument);
     }
@@ -370,59 +316,55 @@ Fallible<bool> OptionTypeColumn::read(const NumpyHandles& numpy, PyObject* argum
         return std::move(array.error()).tagged_with_argument(kParameterNames[kOptionTypeSlot]);
     }
     Fallible<bool> one_value = wraps_one_value(array.value().get(), argument);
-    if (!one_value.ok()) {
-        return std::move(one_value.error());
-    }
+    VELARIX_PASS_ON_FAILURE(one_value);
     if (one_value.value()) {
         return read_one(argument);
     }
     Fallible<DtypeDescription> dtype = describe_dtype(array.value().get());
-    if (!dtype.ok()) {
-        return std::move(dtype.error());
-    }
+    VELARIX_PASS_ON_FAILURE(dtype);
     const char kind = dtype.value().kind;
     if (kind != 'U' && kind != 'O') {
         return argument_type_error(kParameterNames[kOptionTypeSlot],
                                    "'" + dtype.value().name + "' object cannot be converted to 'PyString'");
     }
     BufferView buffer;
-    if (!buffer.acquire(array.value().get(), PyBUF_RECORDS_RO)) {
-        return take_pending_error();
-    }
+    Fallible<void> acquired = buffer.acquire(array.value().get(), PyBUF_RECORDS_RO);
+    VELARIX_PASS_ON_FAILURE(acquired);
     const StridedOperand source = buffer.operand();
     types_.resize(static_cast<std::size_t>(element_count(source.shape).value_or(0)));
     const std::size_t units = static_cast<std::size_t>(buffer.view().itemsize) / kCodeUnitBytes;
     const bool swapped = kind == 'U' && swapped_byte_order(buffer.view().format);
     KnownWords known(kind == 'U' ? static_cast<std::size_t>(buffer.view().itemsize) : 0);
-    std::optional<ErrorValue> failure =
-        for_each_element(source, [&](Py_ssize_t i, const char* element) -> std::optional<ErrorValue> {
+    Fallible<void> failure =
+        for_each_element(source, [&](Py_ssize_t i, const char* element) -> Fallible<void> {
             std::optional<OptionType> type = known.find(element);
             if (type) {
                 types_[static_cast<std::size_t>(i)] = static_cast<unsigned char>(*type);
-                return std::nullopt;
+                return {};
             }
             if (kind == 'U') {
                 type = parse_ucs4(element, units, swapped);
+                if (!type) {
+                    Fallible<OwnedRef> word = str_element(element, units, swapped);
+                    VELARIX_PASS_ON_FAILURE(word);
+                    return invalid_option_type_at(source.shape, i, word.value().get());
+                }
             } else {
                 const OwnedRef object = object_at(element);
                 Fallible<std::optional<OptionType>> parsed = option_type_element(object.get());
-                if (!parsed.ok()) {
-                    return std::move(parsed.error());
-                }
+                VELARIX_PASS_ON_FAILURE(parsed);
                 type = parsed.value();
-            }
-            if (!type) {
-                return invalid_option_type_at(source.shape, i);
+                if (!type) {
+                    return invalid_option_type_at(source.shape, i, object.get());
+                }
             }
             known.remember(element, *type);
             types_[static_cast<std::size_t>(i)] = static_cast<unsigned char>(*type);
-            return std::nullopt;
+            return {};
         });
-    if (failure) {
-        return std::move(*failure);
-    }
+    VELARIX_PASS_ON_FAILURE(failure);
     operand_ = contiguous_operand(types_.data(), source.shape, 1);
-    return true;
+    return {};
 }
 
 }  // namespace velarix

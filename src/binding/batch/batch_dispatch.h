@@ -9,8 +9,9 @@
 
 #include "argument_binding.h"
 #include "batch_columns.h"
+#include "batch_outputs.h"
 #include "batch_parallel.h"
-#include "method_table.h"
+#include "method_definitions.h"
 
 namespace velarix {
 
@@ -20,7 +21,7 @@ struct BatchState {
     PyObject* greeks_class;
 };
 
-// In the order of the function table; each entry's self is the module.
+// In the order of the table of pricing functions; each entry's self is the module.
 std::span<const ModuleFunction, kFunctions.size()> batch_functions();
 
 // The operands of every call: the six numbers s, k, t, r, sigma, q in this

@@ -5,7 +5,7 @@
 // broadcast, float64 results, threads with the interpreter lock released.
 #pragma once
 
-#include "error_translation.h"
+#include "failure.h"
 #include "python_prelude.h"
 
 namespace velarix {

@@ -1,5 +1,5 @@
 // The method definitions of a module and their docstrings, generated from the
-// function table: the same summary, parameter lines and returns for both
+// table of pricing functions: the same summary, parameter lines and returns for both
 // modules, with what velarix_batch adds (array-likes, threads, the shape of
 // the result).
 #pragma once
@@ -8,7 +8,7 @@
 #include <span>
 #include <string>
 
-#include "function_table.h"
+#include "pricing_functions.h"
 #include "python_prelude.h"
 
 namespace velarix {
@@ -20,19 +20,19 @@ struct ModuleFunction {
     PyCFunctionWithKeywords entry;
 };
 
-enum class ModuleFront { Scalar, Batch };
+enum class ModuleKind { Scalar, Batch };
 
 // The docstring with its text signature line, as help() and inspect read it.
-std::string docstring(const FunctionDefinition& function, ModuleFront front);
+std::string docstring(const FunctionDefinition& function, ModuleKind kind);
 
 // The method definitions, and the docstrings they point to, live for the life
 // of the process because every function object refers to them. The last
 // definition is the zeroed end marker.
-class MethodTable {
+class MethodDefinitions {
 public:
-    MethodTable(std::span<const ModuleFunction, kFunctions.size()> functions, ModuleFront front);
-    MethodTable(const MethodTable&) = delete;
-    MethodTable& operator=(const MethodTable&) = delete;
+    MethodDefinitions(std::span<const ModuleFunction, kFunctions.size()> functions, ModuleKind kind);
+    MethodDefinitions(const MethodDefinitions&) = delete;
+    MethodDefinitions& operator=(const MethodDefinitions&) = delete;
 
     std::span<PyMethodDef, kFunctions.size()> functions() { return std::span(methods_).first<kFunctions.size()>(); }
     // With the end marker, as PyModule_AddFunctions reads it.

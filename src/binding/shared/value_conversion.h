@@ -7,16 +7,16 @@
 #include <cstddef>
 #include <optional>
 
-#include "error_translation.h"
+#include "failure.h"
 #include "greeks.h"
 #include "option_type.h"
 #include "pricing_result.h"
 
 namespace velarix {
 
-// The failure of a number conversion (PyFloat_AsDouble) that returned -1.0,
+// After a number conversion (PyFloat_AsDouble) returned -1.0: its failure,
 // if it failed, tagged with the parameter's name when it is a TypeError.
-[[gnu::cold]] std::optional<ErrorValue> conversion_failure(const char* parameter);
+[[gnu::cold]] Fallible<void> conversion_failure(const char* parameter);
 
 // The option type an option_type argument names: one of the interned words
 // by identity, else any str read as text.
@@ -35,6 +35,6 @@ Fallible<OwnedRef> to_python(const PricingResult<Greeks>& result);
 
 // Creates the interned option-type words that option_type_of recognises by
 // identity; run when a module is first created.
-Fallible<bool> intern_option_type_words();
+Fallible<void> intern_option_type_words();
 
 }  // namespace velarix

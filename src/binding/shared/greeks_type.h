@@ -2,7 +2,7 @@
 // Python, with five read-only float attributes and a six-decimal repr.
 #pragma once
 
-#include "error_translation.h"
+#include "failure.h"
 #include "greeks.h"
 
 namespace velarix {

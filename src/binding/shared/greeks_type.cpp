@@ -5,9 +5,12 @@
 
 #include <array>
 #include <cstring>
+#include <string>
 #include <string_view>
 
 #include "decimal_text.h"
+#include "internal_failure.h"
+#include "matched_texts.h"
 
 namespace velarix {
 namespace {
@@ -20,8 +23,6 @@ struct PyGreeksObject {
     double vega;
     double rho;
 };
-
-constexpr const char* kClassName = "PyGreeks";
 
 PyGreeksObject* as_greeks(PyObject* self) { return reinterpret_cast<PyGreeksObject*>(self); }
 
@@ -41,7 +42,7 @@ PyObject* greeks_repr(PyObject* self) {
     return guard_entry([&]() -> Fallible<OwnedRef> {
         const PyGreeksObject& greeks = *as_greeks(self);
         const std::array<std::pair<std::string_view, double>, 5> fields = {{
-            {"Greeks(delta=", greeks.delta},
+            {matched_text::kGreeksReprPrefix, greeks.delta},
             {", gamma=", greeks.gamma},
             {", theta=", greeks.theta},
             {", vega=", greeks.vega},
@@ -63,9 +64,9 @@ PyObject* refuse_construction(PyTypeObject* type, PyObject*, PyObject*) {
         OwnedRef name = OwnedRef::steal(PyType_GetName(type));
         if (!name) {
             PyErr_Clear();
-            return ErrorValue::deferred(PyExc_TypeError, "No constructor defined for <unknown>");
+            return ErrorValue::deferred(PyExc_TypeError, std::string(matched_text::kNoConstructor) + "<unknown>");
         }
-        OwnedRef message = OwnedRef::steal(PyUnicode_FromFormat("No constructor defined for %U", name.get()));
+        OwnedRef message = OwnedRef::steal(PyUnicode_FromFormat("%s%U", matched_text::kNoConstructor, name.get()));
         if (!message) {
             return take_pending_error();
         }
@@ -102,7 +103,7 @@ PyType_Slot greeks_slots[] = {
 };
 
 PyType_Spec greeks_spec = {
-    "builtins.PyGreeks",
+    matched_text::kGreeksQualifiedName,
     static_cast<int>(sizeof(PyGreeksObject)),
     0,
     Py_TPFLAGS_DEFAULT,
@@ -124,7 +125,8 @@ Fallible<PyObject*> py_greeks_type() {
         return greeks_type;
     }
     OwnedRef cause = OwnedRef::steal(PyErr_GetRaisedException());
-    OwnedRef message = OwnedRef::steal(PyUnicode_FromFormat("An error occurred while initializing class %s", kClassName));
+    OwnedRef message = OwnedRef::steal(
+        PyUnicode_FromFormat("%s%s", matched_text::kClassInitializationFailed, matched_text::kGreeksClassName));
     return ErrorValue::with_cause(PyExc_RuntimeError, std::move(message), std::move(cause));
 }
 
@@ -133,7 +135,7 @@ Fallible<OwnedRef> new_py_greeks(const Greeks& greeks) {
     if (!type.ok()) {
         std::move(type.error()).raise();
         PyErr_PrintEx(0);
-        fail_internally(std::string("failed to create type object for ") + kClassName);
+        fail_internally(std::string("failed to create type object for ") + matched_text::kGreeksClassName);
     }
     auto* type_object = reinterpret_cast<PyTypeObject*>(type.value());
     auto allocate = reinterpret_cast<allocfunc>(PyType_GetSlot(type_object, Py_tp_alloc));

@@ -1,46 +1,17 @@
-// Threads and outputs of velarix_batch calls. See batch_parallel.h.
-#include "batch_parallel.h"
+// The arrays a velarix_batch call writes into: new ones, or the caller's
+// own given with out=, checked before anything is written. See
+// batch_outputs.h.
+#include "batch_outputs.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <ranges>
-#include <thread>
 #include <utility>
-#include <vector>
 
-#if defined(__linux__)
-#include <sched.h>
-#endif
+#include "internal_failure.h"
 
 namespace velarix {
-
-// The CPUs this process may run on.
-std::size_t usable_cpus() {
-#if defined(__linux__)
-    cpu_set_t set;
-    if (sched_getaffinity(0, sizeof set, &set) == 0) {
-        return static_cast<std::size_t>(std::max(1, CPU_COUNT(&set)));
-    }
-#endif
-    return std::max(1U, std::thread::hardware_concurrency());
-}
-
-Fallible<std::optional<std::size_t>> requested_threads(PyObject* argument) {
-    if (argument == nullptr || argument == Py_None) {
-        return std::optional<std::size_t>();
-    }
-    if (!PyType_HasFeature(Py_TYPE(argument), Py_TPFLAGS_LONG_SUBCLASS) || PyBool_Check(argument)) {
-        return ErrorValue::conversion_mismatch(argument, "int or None").tagged_with_argument(kThreadsParameter);
-    }
-    const Py_ssize_t threads = PyLong_AsSsize_t(argument);
-    if (threads == -1 && PyErr_Occurred() != nullptr) {
-        return take_pending_error().tagged_with_argument(kThreadsParameter);
-    }
-    if (threads < 1) {
-        return ErrorValue::deferred(PyExc_ValueError, "threads must be at least 1, not " + std::to_string(threads));
-    }
-    return std::optional(static_cast<std::size_t>(threads));
-}
 
 std::string shape_text(const Shape& shape) {
     std::string text = "(";
@@ -80,28 +51,23 @@ Fallible<std::string> dtype_text(PyObject* array) {
 
 // What is wrong with `array` as the output `label` of `shape` whose items
 // have the buffer format `format`, if anything; `buffer` then holds it.
-std::optional<ErrorValue> refuse_output(const NumpyHandles& numpy, PyObject* array, const std::string& label,
-                                        const Shape& shape, const char* format, BufferView& buffer) {
+Fallible<void> check_output(const NumpyHandles& numpy, PyObject* array, const std::string& label, const Shape& shape,
+                             const char* format, BufferView& buffer) {
     const int is_array = PyObject_IsInstance(array, numpy.ndarray);
     if (is_array < 0) {
         return take_pending_error();
     }
     if (is_array == 0) {
         Fallible<std::string> name = type_name(array);
-        if (!name.ok()) {
-            return std::move(name.error());
-        }
+        VELARIX_PASS_ON_FAILURE(name);
         return ErrorValue::deferred(PyExc_TypeError, label + " must be a numpy.ndarray, not " + name.value());
     }
-    if (!buffer.acquire(array, PyBUF_RECORDS_RO)) {
-        return take_pending_error();
-    }
+    Fallible<void> acquired = buffer.acquire(array, PyBUF_RECORDS_RO);
+    VELARIX_PASS_ON_FAILURE(acquired);
     const Py_buffer& view = buffer.view();
     if (std::strcmp(view.format, format) != 0) {
         Fallible<std::string> dtype = dtype_text(array);
-        if (!dtype.ok()) {
-            return std::move(dtype.error());
-        }
+        VELARIX_PASS_ON_FAILURE(dtype);
         const char* wanted = std::strcmp(format, "d") == 0 ? "float64" : "int8";
         return ErrorValue::deferred(PyExc_TypeError,
                                     label + " must have dtype " + wanted + ", not " + dtype.value());
@@ -117,57 +83,23 @@ std::optional<ErrorValue> refuse_output(const NumpyHandles& numpy, PyObject* arr
     if (view.readonly != 0) {
         return ErrorValue::deferred(PyExc_ValueError, label + " is read-only");
     }
-    return std::nullopt;
+    return {};
 }
-
-// Threads joined before the object goes, also when starting one failed.
-class JoinedThreads {
-public:
-    JoinedThreads() = default;
-    JoinedThreads(const JoinedThreads&) = delete;
-    JoinedThreads& operator=(const JoinedThreads&) = delete;
-    ~JoinedThreads() {
-        for (std::thread& thread : threads_) {
-            thread.join();
-        }
-    }
-    void reserve(std::size_t count) { threads_.reserve(count); }
-    template <typename Body>
-    void start(Body&& body) {
-        threads_.emplace_back(std::forward<Body>(body));
-    }
-
-private:
-    std::vector<std::thread> threads_;
-};
-
-// What a C++ exception in a worker said, copied without allocating. The
-// exception itself is not carried across threads: std::exception_ptr would
-// need a C++ runtime newer than the manylinux_2_28 policy allows.
-struct Crash {
-    bool happened = false;
-    std::array<char, 256> message{};
-
-    void record(const char* what) noexcept {
-        happened = true;
-        std::strncpy(message.data(), what, message.size() - 1);
-    }
-};
 
 }  // namespace
 
-Fallible<bool> Outputs::prepare(const NumpyHandles& numpy, const Shape& shape, std::size_t count, bool with_reasons,
+Fallible<void> Outputs::prepare(const NumpyHandles& numpy, const Shape& shape, std::size_t count, bool with_reasons,
                                 PyObject* out) {
     count_ = count;
     entries_ = count + (with_reasons ? 1 : 0);
-    Fallible<bool> ready = out == nullptr || out == Py_None ? allocate(numpy, shape) : wrap(numpy, shape, out);
+    Fallible<void> ready = out == nullptr || out == Py_None ? allocate(numpy, shape) : wrap(numpy, shape, out);
     if (ready.ok()) {
         point_at_buffers();
     }
     return ready;
 }
 
-Fallible<bool> Outputs::allocate(const NumpyHandles& numpy, const Shape& shape) {
+Fallible<void> Outputs::allocate(const NumpyHandles& numpy, const Shape& shape) {
     OwnedRef dimensions = expect_new_reference(PyTuple_New(static_cast<Py_ssize_t>(shape.ndim)));
     for (std::size_t d = 0; d < shape.ndim; ++d) {
         PyObject* extent = PyLong_FromSsize_t(shape.extent[d]);
@@ -178,14 +110,16 @@ Fallible<bool> Outputs::allocate(const NumpyHandles& numpy, const Shape& shape) 
     for (std::size_t i = 0; i < entries_; ++i) {
         PyObject* dtype = i < count_ ? numpy.float64 : numpy.int8;
         arrays_[i] = OwnedRef::steal(PyObject_CallFunctionObjArgs(numpy.empty, dimensions.get(), dtype, nullptr));
-        if (!arrays_[i] || !buffers_[i].acquire(arrays_[i].get(), PyBUF_CONTIG)) {
+        if (!arrays_[i]) {
             return take_pending_error();
         }
+        Fallible<void> acquired = buffers_[i].acquire(arrays_[i].get(), PyBUF_CONTIG);
+        VELARIX_PASS_ON_FAILURE(acquired);
     }
-    return true;
+    return {};
 }
 
-Fallible<bool> Outputs::wrap(const NumpyHandles& numpy, const Shape& shape, PyObject* out) {
+Fallible<void> Outputs::wrap(const NumpyHandles& numpy, const Shape& shape, PyObject* out) {
     given_ = true;
     const bool in_tuple = PyTuple_Check(out);
     if (!in_tuple && entries_ > 1) {
@@ -199,10 +133,8 @@ Fallible<bool> Outputs::wrap(const NumpyHandles& numpy, const Shape& shape, PyOb
     for (std::size_t i = 0; i < entries_; ++i) {
         PyObject* array = in_tuple ? PyTuple_GetItem(out, static_cast<Py_ssize_t>(i)) : out;
         const char* format = i < count_ ? "d" : "b";
-        if (std::optional<ErrorValue> refusal =
-                refuse_output(numpy, array, out_label(in_tuple, i), shape, format, buffers_[i])) {
-            return std::move(*refusal);
-        }
+        Fallible<void> accepted = check_output(numpy, array, out_label(in_tuple, i), shape, format, buffers_[i]);
+        VELARIX_PASS_ON_FAILURE(accepted);
         arrays_[i] = OwnedRef::borrow(array);
     }
     // Two outputs in the same memory would take each other's results.
@@ -216,7 +148,7 @@ Fallible<bool> Outputs::wrap(const NumpyHandles& numpy, const Shape& shape, PyOb
             }
         }
     }
-    return true;
+    return {};
 }
 
 void Outputs::point_at_buffers() {
@@ -255,46 +187,5 @@ Fallible<OwnedRef> Outputs::take_array(OwnedRef& array, const Shape& shape) cons
     }
     return element;
 }
-
-std::optional<IndexedFailure> compute_in_chunks(Py_ssize_t count, std::size_t threads, ChunkComputation compute,
-                                                const void* work) {
-    std::vector<std::optional<IndexedFailure>> failures(threads);
-    std::vector<Crash> crashes(threads);
-    const auto chunk_start = [&](std::size_t chunk) {
-        const auto chunks = static_cast<Py_ssize_t>(threads);
-        const auto whole = static_cast<Py_ssize_t>(chunk);
-        return count / chunks * whole + std::min(whole, count % chunks);
-    };
-    const auto run_chunk = [&](std::size_t chunk) noexcept {
-        try {
-            failures[chunk] = compute(work, chunk_start(chunk), chunk_start(chunk + 1));
-        } catch (const std::exception& exception) {
-            crashes[chunk].record(exception.what());
-        } catch (...) {
-            crashes[chunk].record("unknown native exception");
-        }
-    };
-    {
-        ReleasedInterpreterLock unlocked;
-        JoinedThreads workers;
-        workers.reserve(threads - 1);
-        for (std::size_t chunk = 1; chunk < threads; ++chunk) {
-            workers.start([&run_chunk, chunk] { run_chunk(chunk); });
-        }
-        run_chunk(0);
-    }
-    for (const Crash& crash : crashes) {
-        if (crash.happened) {
-            fail_internally(std::string("a worker thread failed: ") + crash.message.data());
-        }
-    }
-    for (std::optional<IndexedFailure>& failure : failures) {
-        if (failure) {
-            return std::move(failure);  // chunks are in order: the earliest
-        }
-    }
-    return std::nullopt;
-}
-
 
 }  // namespace velarix

@@ -7,7 +7,8 @@
 #include <cstdint>
 #include <string>
 
-#include "error_translation.h"
+#include "internal_failure.h"
+#include "matched_texts.h"
 #include "greeks_type.h"
 #include "scalar_dispatch.h"
 #include "value_conversion.h"
@@ -21,10 +22,6 @@ constexpr const char* kModuleDoc =
     "This module provides functions for calculating option Greeks using:\n"
     "- Black-Scholes model (European options): bs_* functions\n"
     "- Bjerksund-Stensland model (American options): am_* functions";
-
-constexpr const char* kSubinterpreterMessage =
-    "PyO3 modules do not yet support subinterpreters, see "
-    "https://docs.python.org/3/howto/isolating-extensions.html";
 
 PyModuleDef module_definition = {
     PyModuleDef_HEAD_INIT, "velarix", kModuleDoc, 0, nullptr, nullptr, nullptr, nullptr, nullptr,
@@ -51,14 +48,14 @@ PyObject* name_name_cache = nullptr;
 PyObject* all_name() { return interned(all_name_cache, "__all__"); }
 PyObject* name_name() { return interned(name_name_cache, "__name__"); }
 
-MethodTable& method_table() {
-    static MethodTable table(scalar_functions(), ModuleFront::Scalar);
+MethodDefinitions& method_definitions() {
+    static MethodDefinitions table(scalar_functions(), ModuleKind::Scalar);
     return table;
 }
 
 // Appends `name` to the module's __all__ (creating the list if needed), then
 // sets the attribute. Takes over both references.
-Fallible<bool> module_add(PyObject* module, OwnedRef name, OwnedRef value) {
+Fallible<void> module_add(PyObject* module, OwnedRef name, OwnedRef value) {
     OwnedRef all = OwnedRef::steal(PyObject_GetAttr(module, all_name()));
     if (!all) {
         OwnedRef error = OwnedRef::steal(PyErr_GetRaisedException());
@@ -71,7 +68,7 @@ Fallible<bool> module_add(PyObject* module, OwnedRef name, OwnedRef value) {
             return take_pending_error();
         }
     } else if (!PyType_HasFeature(Py_TYPE(all.get()), Py_TPFLAGS_LIST_SUBCLASS)) {
-        return ErrorValue::conversion_mismatch(all.get(), "PyList");
+        return ErrorValue::conversion_mismatch(all.get(), matched_text::kListTarget);
     }
     if (PyList_Append(all.get(), name.get()) < 0) {
         fail_internally("could not append __name__ to __all__: " + describe_pending_exception());
@@ -79,10 +76,10 @@ Fallible<bool> module_add(PyObject* module, OwnedRef name, OwnedRef value) {
     if (PyObject_SetAttr(module, name.get(), value.get()) < 0) {
         return take_pending_error();
     }
-    return true;
+    return {};
 }
 
-Fallible<bool> add_function(PyObject* module, PyMethodDef& method) {
+Fallible<void> add_function(PyObject* module, PyMethodDef& method) {
     OwnedRef module_name = OwnedRef::steal(PyModule_GetNameObject(module));
     if (!module_name) {
         return take_pending_error();
@@ -97,27 +94,21 @@ Fallible<bool> add_function(PyObject* module, PyMethodDef& method) {
         return take_pending_error();
     }
     if (!PyType_HasFeature(Py_TYPE(name.get()), Py_TPFLAGS_UNICODE_SUBCLASS)) {
-        return ErrorValue::conversion_mismatch(name.get(), "PyString");
+        return ErrorValue::conversion_mismatch(name.get(), matched_text::kStrTarget);
     }
     return module_add(module, std::move(name), std::move(function));
 }
 
-Fallible<bool> initialise(PyObject* module) {
-    Fallible<bool> interned_words = intern_option_type_words();
-    if (!interned_words.ok()) {
-        return std::move(interned_words.error());
-    }
-    for (PyMethodDef& method : method_table().functions()) {
-        Fallible<bool> added = add_function(module, method);
-        if (!added.ok()) {
-            return std::move(added.error());
-        }
+Fallible<void> initialise(PyObject* module) {
+    Fallible<void> interned_words = intern_option_type_words();
+    VELARIX_PASS_ON_FAILURE(interned_words);
+    for (PyMethodDef& method : method_definitions().functions()) {
+        Fallible<void> added = add_function(module, method);
+        VELARIX_PASS_ON_FAILURE(added);
     }
     Fallible<PyObject*> type = py_greeks_type();
-    if (!type.ok()) {
-        return std::move(type.error());
-    }
-    OwnedRef name = expect_new_reference(PyUnicode_FromStringAndSize("PyGreeks", 8));
+    VELARIX_PASS_ON_FAILURE(type);
+    OwnedRef name = expect_new_reference(PyUnicode_FromString(matched_text::kGreeksClassName));
     return module_add(module, std::move(name), OwnedRef::borrow(type.value()));
 }
 
@@ -153,16 +144,14 @@ Fallible<OwnedRef> import_module() {
     }
     if (interpreter != kMainInterpreter && owning_interpreter.load() == -1) {
         Fallible<bool> isolated = importer_is_isolated();
-        if (!isolated.ok()) {
-            return std::move(isolated.error());
-        }
+        VELARIX_PASS_ON_FAILURE(isolated);
         if (isolated.value()) {
-            return ErrorValue::deferred(PyExc_ImportError, kSubinterpreterMessage);
+            return ErrorValue::deferred(PyExc_ImportError, matched_text::kSubinterpreterRefusal);
         }
     }
     std::int64_t expected = -1;
     if (!owning_interpreter.compare_exchange_strong(expected, interpreter) && expected != interpreter) {
-        return ErrorValue::deferred(PyExc_ImportError, kSubinterpreterMessage);
+        return ErrorValue::deferred(PyExc_ImportError, matched_text::kSubinterpreterRefusal);
     }
     if (cached_module != nullptr) {
         return OwnedRef::borrow(cached_module);
@@ -171,10 +160,8 @@ Fallible<OwnedRef> import_module() {
     if (!module) {
         return take_pending_error();
     }
-    Fallible<bool> initialised = initialise(module.get());
-    if (!initialised.ok()) {
-        return std::move(initialised.error());
-    }
+    Fallible<void> initialised = initialise(module.get());
+    VELARIX_PASS_ON_FAILURE(initialised);
     if (cached_module == nullptr) {
         cached_module = module.release();
     }

@@ -8,8 +8,7 @@
 #include <cstddef>
 #include <variant>
 
-#include "american_greeks.h"
-#include "bjerksund_stensland.h"
+#include "american_functions.h"
 #include "black_scholes.h"
 #include "greeks.h"
 #include "option_inputs.h"

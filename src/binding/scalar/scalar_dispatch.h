@@ -4,11 +4,11 @@
 
 #include <span>
 
-#include "method_table.h"
+#include "method_definitions.h"
 
 namespace velarix {
 
-// In the order of the function table.
+// In the order of the table of pricing functions.
 std::span<const ModuleFunction, kFunctions.size()> scalar_functions();
 
 }  // namespace velarix
