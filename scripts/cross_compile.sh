@@ -24,9 +24,10 @@ include_dir=$("$build/venv/bin/python" -c 'import sysconfig; print(sysconfig.get
 
 # cross_compile TARGET SYSTEM PROCESSOR MODULE WHAT...: configures for zig's
 # TARGET triple, with the modules (MODULE=ON) or without, and builds the
-# listed targets; with the modules, also the object files of both (velarix
-# and velarix_batch, and the binding code they share), read from the build's
-# own list so that moved or added sources need no change here.
+# listed targets; with the modules, also every object file of the build
+# (both modules', velarix and velarix_batch, and those of the libraries they
+# link), read from the build's own list so that moved or added sources and
+# libraries need no change here.
 cross_compile() {
     local target="$1" system="$2" processor="$3" module="$4"
     shift 4
@@ -46,14 +47,14 @@ cross_compile() {
     local objects=()
     if [ "$module" = ON ]; then
         mapfile -t objects < <("$build/venv/bin/ninja" -C "$tools/build" -t targets all |
-            sed -n 's#^\(CMakeFiles/velarix\(_batch\|_binding\)\?\.dir/[^:]*\.o\): .*#\1#p')
+            sed -n 's#^\(CMakeFiles/[^/]*\.dir/[^:]*\.o\): .*#\1#p')
         for name in velarix velarix_batch; do
             printf '%s\n' "${objects[@]}" | grep -q "^CMakeFiles/$name\.dir/" ||
                 { echo "no object file of $name in the build" >&2; exit 1; }
         done
     fi
     "$build/venv/bin/cmake" --build "$tools/build" --target "$@" "${objects[@]}"
-    [ "$module" = OFF ] || echo "${#objects[@]} object files of velarix and velarix_batch compiled"
+    [ "$module" = OFF ] || echo "${#objects[@]} object files compiled, those of velarix and velarix_batch among them"
 }
 
 cross_compile aarch64-macos Darwin arm64 ON velarix_pricing
