@@ -3,8 +3,8 @@
 # (the ziglang package from PyPI) and the project's own CMake files, to check
 # what can be checked here of the platforms the release wheels are built on:
 # that CMake configures there (compiler branch, exactness flags) and that the
-# pricing core and, for macOS, the module's sources compile for them without
-# a warning. Nothing is linked or run: zig's Mach-O linker writes no loadable
+# pricing core and, for macOS, the sources of both modules (velarix and
+# velarix_batch) compile for them without a warning. Nothing is linked or run: zig's Mach-O linker writes no loadable
 # bundle and knows no export list, and a Windows module needs python3.lib.
 # Slow on first use (zig builds the C++ runtime for each target, about three
 # minutes each), so it is run on demand, not by scripts/test.sh.
@@ -23,8 +23,11 @@ fi
 include_dir=$("$build/venv/bin/python" -c 'import sysconfig; print(sysconfig.get_path("include"))')
 
 # cross_compile TARGET SYSTEM PROCESSOR MODULE WHAT...: configures for zig's
-# TARGET triple, with the module (MODULE=ON) or without, and builds the
-# listed targets or object files.
+# TARGET triple, with the modules (MODULE=ON) or without, and builds the
+# listed targets; with the modules, also every object file of the build
+# (both modules', velarix and velarix_batch, and those of the libraries they
+# link), read from the build's own list so that moved or added sources and
+# libraries need no change here.
 cross_compile() {
     local target="$1" system="$2" processor="$3" module="$4"
     shift 4
@@ -41,14 +44,20 @@ cross_compile() {
         -DCMAKE_CXX_COMPILER="$tools/zig-c++" -DCMAKE_AR="$tools/zig-ar" -DCMAKE_RANLIB="$tools/zig-ranlib" \
         -DCMAKE_COMPILE_WARNING_AS_ERROR=ON -DVELARIX_BUILD_MODULE="$module" \
         -DPython_EXECUTABLE="$build/venv/bin/python" -DPython_INCLUDE_DIR="$include_dir" >/dev/null
-    "$build/venv/bin/cmake" --build "$tools/build" --target "$@"
+    local objects=()
+    if [ "$module" = ON ]; then
+        mapfile -t objects < <("$build/venv/bin/ninja" -C "$tools/build" -t targets all |
+            sed -n 's#^\(CMakeFiles/[^/]*\.dir/[^:]*\.o\): .*#\1#p')
+        for name in velarix velarix_batch; do
+            printf '%s\n' "${objects[@]}" | grep -q "^CMakeFiles/$name\.dir/" ||
+                { echo "no object file of $name in the build" >&2; exit 1; }
+        done
+    fi
+    "$build/venv/bin/cmake" --build "$tools/build" --target "$@" "${objects[@]}"
+    [ "$module" = OFF ] || echo "${#objects[@]} object files compiled, those of velarix and velarix_batch among them"
 }
 
-module_objects=()
-for source in src/binding/*.cpp; do
-    module_objects+=("CMakeFiles/velarix.dir/$source.o")
-done
-cross_compile aarch64-macos Darwin arm64 ON velarix_pricing "${module_objects[@]}"
-cross_compile x86_64-macos Darwin x86_64 ON velarix_pricing "${module_objects[@]}"
+cross_compile aarch64-macos Darwin arm64 ON velarix_pricing
+cross_compile x86_64-macos Darwin x86_64 ON velarix_pricing
 cross_compile x86_64-windows-gnu Windows AMD64 OFF velarix_pricing
 echo "compiled for macOS (arm64, x86-64) and Windows (x86-64)"

@@ -14,6 +14,9 @@
 #  - the C++ suites and the module built with Clang, whose results must equal
 #    the g++ module's bit for bit;
 #  - which exp, log and pow variant this machine runs;
+#  - the aarch64 wheel, cross-compiled and checked, under emulation
+#    (scripts/aarch64.sh --ci): every result compared bit for bit with the
+#    x86-64 wheel's, and the module's contract tests;
 #  - the CI subset of the mutation run (scripts/mutation.py --ci): planted
 #    faults, each of which some test must catch;
 #  - last, the sanitizer job (scripts/sanitize.sh).
@@ -36,10 +39,13 @@ find_python() {
     command -v "python$1" || { echo "no Python $1 found" >&2; exit 1; }
 }
 
-# Debian packages: GoogleTest, the Clang to compare with, debootstrap.
+# Debian packages: GoogleTest, the Clang to compare with, debootstrap, the
+# aarch64 cross compiler and emulator.
 missing=()
 [ -f /usr/include/gtest/gtest.h ] || missing+=(libgtest-dev)
 command -v "$clang" >/dev/null || missing+=("${clang/++/}")
+command -v aarch64-linux-gnu-g++ >/dev/null || missing+=(g++-aarch64-linux-gnu)
+command -v qemu-aarch64-static >/dev/null || missing+=(qemu-user-static binfmt-support)
 command -v debootstrap >/dev/null || [ -x "$sid_root/usr/bin/python3" ] || missing+=(debootstrap)
 if [ ${#missing[@]} -gt 0 ]; then
     echo "== installing ${missing[*]}"
@@ -129,6 +135,9 @@ PYTHONPATH="$build/clang" "$tools/bin/python" tests/compilers/same_results.py du
 
 echo "== exp, log and pow on this machine"
 "$tools/bin/python" scripts/libm_variant.py
+
+echo "== aarch64 wheel under emulation: results against the x86-64 wheel's, contract tests"
+VELARIX_X86_RESULTS="$build/results-gcc.bin" bash scripts/aarch64.sh --ci
 
 echo "== mutation run: the CI subset of planted faults, each caught by a test"
 "$tools/bin/python" scripts/mutation.py --ci --python "$tools/bin/python" --work "$build/mutation"
