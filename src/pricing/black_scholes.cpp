@@ -13,7 +13,8 @@
 // every value given, the values computed in between in batches
 // (runtime_math_lanes.h, standard_normal_cdf_batch) with the scalar calls'
 // bits. The formulas are written once, and the scalar module compiles them
-// as before: the same operations on the same operands.
+// as before: the same operations on the same operands. (An option of the
+// block with a NaN result takes bs_greeks' results, for the NaN's sign.)
 #include "black_scholes.h"
 
 #include "normal_distribution.h"
@@ -233,7 +234,17 @@ void bs_greeks_block(const OptionBlock& options, std::size_t count, const Greeks
         standard_normal_cdf_batch(slots.cdf_arguments[j].data(), slots.cdfs[j].data(), count);
     }
     for (std::size_t i = 0; i < count; ++i) {
-        const Greeks result = greeks_of(terms[i], options.option(i), GivenValues{slots, i}).value();
+        const OptionInputs option = options.option(i);
+        Greeks result = greeks_of(terms[i], option, GivenValues{slots, i}).value();
+        // Where two NaNs meet in an addition or a multiplication, the result
+        // is the NaN of the operand the compiler put first, which it chooses
+        // here and in bs_greeks alike but not alike. Any other result has
+        // the same bits whatever the order; an option with a NaN takes
+        // bs_greeks' own results, NaN signs included.
+        if (std::isnan(result.delta) || std::isnan(result.gamma) || std::isnan(result.theta) ||
+            std::isnan(result.vega) || std::isnan(result.rho)) {
+            result = bs_greeks(option).value();
+        }
         greeks.delta[i] = result.delta;
         greeks.gamma[i] = result.gamma;
         greeks.theta[i] = result.theta;
