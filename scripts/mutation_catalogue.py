@@ -146,7 +146,7 @@ CATALOGUE = [
     Mutant("bs-greeks-discount", BS, "const double rate = rate_discount(option, math);",
            "const double rate = dividend_discount(option, math);",
            "bs_greeks discounts the strike at the dividend yield"),
-    # The block of options: the slots its batches fill.
+    # The block of options: the slots its batches fill, and the block loop of velarix_batch.
     Mutant("bs-block-gamma-slot", BS,
            "double gamma_dividend_discount(double) const { return slots.gamma_dividend_discount[index]; }",
            "double gamma_dividend_discount(double) const { return slots.exps[0][index]; }",
@@ -154,6 +154,10 @@ CATALOGUE = [
     Mutant("bs-block-cdf-slot", BS, "double cdf_d2(double x) const { return slots.cdf_arguments[1][index] = x; }",
            "double cdf_d2(double x) const { return slots.cdf_arguments[0][index] = x; }",
            "the block records N's argument at d2 in the slot of d1"),
+    Mutant("batch-greeks-block-columns", "src/binding/batch/batch_dispatch.cpp",
+           "work.outputs[3] + first, work.outputs[4] + first});",
+           "work.outputs[4] + first, work.outputs[3] + first});",
+           "velarix_batch.bs_greeks writes vega and rho to each other's column"),
     Mutant("greeks-percentage-points", "src/pricing/greeks.h", "kPercentagePoints = 100.0;",
            "kPercentagePoints = 100.00000000000001;", "rho's percentage point one bit off"),
 
