@@ -4,10 +4,22 @@
 // runtime exp, log and pow. The all-Greeks computation shares d1 and the
 // discount factors with the single Greeks without changing a bit, because it
 // evaluates the very same expressions.
+//
+// The formulas take their exp, log, pow and N through a `math` argument with
+// one member per slot of the formulas. For one option (CallRuntime) each
+// member calls the function where the formula has it. A block of options
+// runs the same formulas three times: once recording the arguments of log,
+// once (log's values given) recording those of exp, pow and N, and once with
+// every value given, the values computed in between in batches
+// (runtime_math_lanes.h, standard_normal_cdf_batch) with the scalar calls'
+// bits. The formulas are written once, and the scalar module compiles them
+// as before: the same operations on the same operands. (An option of the
+// block with a NaN result takes bs_greeks' results, for the NaN's sign.)
 #include "black_scholes.h"
 
 #include "normal_distribution.h"
 #include "runtime_math.h"
+#include "runtime_math_lanes.h"
 
 namespace velarix {
 namespace {
@@ -16,14 +28,26 @@ namespace {
 // which may differ in the last bit from exp.
 constexpr double kEulersNumber = 2.718281828459045;
 
+// The runtime functions, called where the formulas have them.
+struct CallRuntime {
+    double log_moneyness(double ratio) const { return std::log(ratio); }
+    double dividend_discount(double exponent) const { return std::exp(exponent); }
+    double rate_discount(double exponent) const { return std::exp(exponent); }
+    double gamma_dividend_discount(double exponent) const { return std::pow(kEulersNumber, exponent); }
+    double density_exp(double exponent) const { return std::exp(exponent); }
+    double cdf_d1(double x) const { return standard_normal_cdf(x); }
+    double cdf_d2(double x) const { return standard_normal_cdf(x); }
+};
+
 struct D1 {
     double sqrt_t;
     double sigma_sqrt_t;
     double d1;
 };
 
-D1 compute_d1(const OptionInputs& option) {
-    const double log_moneyness = std::log(option.s / option.k);
+template <class Math>
+D1 compute_d1(const OptionInputs& option, const Math& math) {
+    const double log_moneyness = math.log_moneyness(option.s / option.k);
     const double sqrt_t = std::sqrt(option.t);
     const double sigma_sqrt_t = sqrt_t * option.sigma;
     const double d1 =
@@ -31,84 +55,202 @@ D1 compute_d1(const OptionInputs& option) {
     return {sqrt_t, sigma_sqrt_t, d1};
 }
 
-double discount(double rate, double t) { return std::exp((-rate) * t); }
+template <class Math>
+double dividend_discount(const OptionInputs& option, const Math& math) {
+    return math.dividend_discount((-option.q) * option.t);
+}
 
-double delta_of(double d1, double dividend_discount, OptionType type) {
+template <class Math>
+double rate_discount(const OptionInputs& option, const Math& math) {
+    return math.rate_discount((-option.r) * option.t);
+}
+
+// normal_pdf(d1), in its order of operations.
+template <class Math>
+double density(double d1, const Math& math) {
+    return math.density_exp((-0.5 * d1) * d1) / kSqrtTwoPi;
+}
+
+template <class Math>
+double delta_of(double d1, double dividend_discount, OptionType type, const Math& math) {
     if (type == OptionType::Call) {
-        return standard_normal_cdf(d1) * dividend_discount;
+        return math.cdf_d1(d1) * dividend_discount;
     }
-    return standard_normal_cdf(-d1) * (-dividend_discount);
+    return math.cdf_d1(-d1) * (-dividend_discount);
 }
 
-double gamma_of(const D1& terms, const OptionInputs& option) {
-    const double dividend_discount = std::pow(kEulersNumber, (-option.q) * option.t);
-    return (normal_pdf(terms.d1) * dividend_discount) / ((option.s * option.sigma) * terms.sqrt_t);
+template <class Math>
+double gamma_of(const D1& terms, const OptionInputs& option, const Math& math) {
+    const double dividend_discount = math.gamma_dividend_discount((-option.q) * option.t);
+    return (density(terms.d1, math) * dividend_discount) / ((option.s * option.sigma) * terms.sqrt_t);
 }
 
-double vega_of(const D1& terms, double s, double dividend_discount) {
-    return (normal_pdf(terms.d1) * (s * dividend_discount)) * terms.sqrt_t;
+template <class Math>
+double vega_of(const D1& terms, double s, double dividend_discount, const Math& math) {
+    return (density(terms.d1, math) * (s * dividend_discount)) * terms.sqrt_t;
 }
 
-double rho_of(double d2, const OptionInputs& option, double rate_discount) {
+template <class Math>
+double rho_of(double d2, const OptionInputs& option, double rate_discount, const Math& math) {
     if (option.type == OptionType::Call) {
-        return (standard_normal_cdf(d2) * ((option.k * option.t) * rate_discount)) / kPercentagePoints;
+        return (math.cdf_d2(d2) * ((option.k * option.t) * rate_discount)) / kPercentagePoints;
     }
-    return (standard_normal_cdf(-d2) * (((-option.k) * option.t) * rate_discount)) / kPercentagePoints;
+    return (math.cdf_d2(-d2) * (((-option.k) * option.t) * rate_discount)) / kPercentagePoints;
 }
 
-double theta_of(const D1& terms, const OptionInputs& option, double dividend_discount, double rate_discount) {
+template <class Math>
+double theta_of(const D1& terms, const OptionInputs& option, double dividend_discount, double rate_discount,
+                const Math& math) {
     const double d1 = terms.d1;
     const double d2 = d1 - terms.sigma_sqrt_t;
     // -s sigma e^(-qt) phi(d1) / (2 sqrt t): the density divided by the
     // negated constant, and 2 sqrt t formed as a sum.
     const double decay =
-        (((option.sigma * option.s) * dividend_discount) * (std::exp((-0.5 * d1) * d1) / (-kSqrtTwoPi))) /
+        (((option.sigma * option.s) * dividend_discount) * (math.density_exp((-0.5 * d1) * d1) / (-kSqrtTwoPi))) /
         (terms.sqrt_t + terms.sqrt_t);
     const double strike_carry = (option.k * option.r) * rate_discount;
     const double dividend_carry = (option.s * option.q) * dividend_discount;
     if (option.type == OptionType::Call) {
-        return ((decay - strike_carry * standard_normal_cdf(d2)) + standard_normal_cdf(d1) * dividend_carry) /
-               kDaysPerYear;
+        return ((decay - strike_carry * math.cdf_d2(d2)) + math.cdf_d1(d1) * dividend_carry) / kDaysPerYear;
     }
-    return ((strike_carry * standard_normal_cdf(-d2) + decay) - standard_normal_cdf(-d1) * dividend_carry) /
-           kDaysPerYear;
+    return ((strike_carry * math.cdf_d2(-d2) + decay) - math.cdf_d1(-d1) * dividend_carry) / kDaysPerYear;
 }
+
+template <class Math>
+PricingResult<Greeks> greeks_of(const D1& terms, const OptionInputs& option, const Math& math) {
+    const double dividend = dividend_discount(option, math);
+    const double rate = rate_discount(option, math);
+    return Greeks{
+        delta_of(terms.d1, dividend, option.type, math),
+        gamma_of(terms, option, math),
+        theta_of(terms, option, dividend, rate, math),
+        vega_of(terms, option.s, dividend, math),
+        rho_of(terms.d1 - terms.sigma_sqrt_t, option, rate, math),
+    };
+}
+
+constexpr CallRuntime kCalls;
+
+// One slot per runtime value of a block's options: the arguments, recorded
+// by the formulas, then in place the values.
+struct BlockSlots {
+    // Zeros first: GCC cannot see that the formulas write it before log_batch reads it.
+    std::array<double, kOptionBlockSize> log_moneyness{};
+    std::array<double, kOptionBlockSize> gamma_exponent;
+    std::array<double, kOptionBlockSize> gamma_dividend_discount;
+    // The arguments of exp: dividend discounts, rate discounts, density exps.
+    std::array<std::array<double, kOptionBlockSize>, 3> exps;
+    std::array<std::array<double, kOptionBlockSize>, 2> cdf_arguments;  // of N at d1, at d2
+    std::array<std::array<double, kOptionBlockSize>, 2> cdfs;
+};
+
+// The formulas' math for option `index` of a block: each member records its
+// argument in the slot and returns a stand-in. The formulas' results are
+// then meaningless, and discarded (the compiler drops their arithmetic).
+struct RecordArguments {
+    BlockSlots& slots;
+    std::size_t index;
+
+    double log_moneyness(double ratio) const { return slots.log_moneyness[index] = ratio; }
+    double dividend_discount(double exponent) const { return slots.exps[0][index] = exponent; }
+    double rate_discount(double exponent) const { return slots.exps[1][index] = exponent; }
+    double gamma_dividend_discount(double exponent) const { return slots.gamma_exponent[index] = exponent; }
+    double density_exp(double exponent) const { return slots.exps[2][index] = exponent; }
+    double cdf_d1(double x) const { return slots.cdf_arguments[0][index] = x; }
+    double cdf_d2(double x) const { return slots.cdf_arguments[1][index] = x; }
+};
+
+// The formulas' math for option `index` of a block once the batches have
+// replaced the arguments by their values.
+struct GivenValues {
+    const BlockSlots& slots;
+    std::size_t index;
+
+    double log_moneyness(double) const { return slots.log_moneyness[index]; }
+    double dividend_discount(double) const { return slots.exps[0][index]; }
+    double rate_discount(double) const { return slots.exps[1][index]; }
+    double gamma_dividend_discount(double) const { return slots.gamma_dividend_discount[index]; }
+    double density_exp(double) const { return slots.exps[2][index]; }
+    double cdf_d1(double) const { return slots.cdfs[0][index]; }
+    double cdf_d2(double) const { return slots.cdfs[1][index]; }
+};
+
+// The bases of gamma's pow over a block.
+constexpr auto kEulersNumbers = [] {
+    std::array<double, kOptionBlockSize> bases{};
+    bases.fill(kEulersNumber);
+    return bases;
+}();
 
 }  // namespace
 
 PricingResult<double> bs_delta(const OptionInputs& option) {
-    const D1 terms = compute_d1(option);
-    return delta_of(terms.d1, discount(option.q, option.t), option.type);
+    const D1 terms = compute_d1(option, kCalls);
+    return delta_of(terms.d1, dividend_discount(option, kCalls), option.type, kCalls);
 }
 
-PricingResult<double> bs_gamma(const OptionInputs& option) { return gamma_of(compute_d1(option), option); }
+PricingResult<double> bs_gamma(const OptionInputs& option) {
+    return gamma_of(compute_d1(option, kCalls), option, kCalls);
+}
 
 PricingResult<double> bs_theta(const OptionInputs& option) {
-    const D1 terms = compute_d1(option);
-    return theta_of(terms, option, discount(option.q, option.t), discount(option.r, option.t));
+    const D1 terms = compute_d1(option, kCalls);
+    return theta_of(terms, option, dividend_discount(option, kCalls), rate_discount(option, kCalls), kCalls);
 }
 
 PricingResult<double> bs_vega(const OptionInputs& option) {
-    const D1 terms = compute_d1(option);
-    return vega_of(terms, option.s, discount(option.q, option.t));
+    const D1 terms = compute_d1(option, kCalls);
+    return vega_of(terms, option.s, dividend_discount(option, kCalls), kCalls);
 }
 
 PricingResult<double> bs_rho(const OptionInputs& option) {
-    const D1 terms = compute_d1(option);
-    return rho_of(terms.d1 - terms.sigma_sqrt_t, option, discount(option.r, option.t));
+    const D1 terms = compute_d1(option, kCalls);
+    return rho_of(terms.d1 - terms.sigma_sqrt_t, option, rate_discount(option, kCalls), kCalls);
 }
 
 PricingResult<Greeks> bs_greeks(const OptionInputs& option) {
-    const D1 terms = compute_d1(option);
-    const double dividend_discount = discount(option.q, option.t);
-    const double rate_discount = discount(option.r, option.t);
-    return Greeks{
-        delta_of(terms.d1, dividend_discount, option.type),
-        gamma_of(terms, option),
-        theta_of(terms, option, dividend_discount, rate_discount),
-        vega_of(terms, option.s, dividend_discount),
-        rho_of(terms.d1 - terms.sigma_sqrt_t, option, rate_discount),
-    };
+    const D1 terms = compute_d1(option, kCalls);
+    return greeks_of(terms, option, kCalls);
+}
+
+void bs_greeks_block(const OptionBlock& options, std::size_t count, const GreeksColumns& greeks) {
+    BlockSlots slots;
+    std::array<D1, kOptionBlockSize> terms;
+    for (std::size_t i = 0; i < count; ++i) {
+        compute_d1(options.option(i), RecordArguments{slots, i});
+    }
+    runtime_lanes::log_batch(slots.log_moneyness.data(), slots.log_moneyness.data(), count);
+    for (std::size_t i = 0; i < count; ++i) {
+        const OptionInputs option = options.option(i);
+        terms[i] = compute_d1(option, GivenValues{slots, i});
+        static_cast<void>(greeks_of(terms[i], option, RecordArguments{slots, i}));
+    }
+    runtime_lanes::pow_batch(kEulersNumbers.data(), slots.gamma_exponent.data(),
+                             slots.gamma_dividend_discount.data(), count);
+    for (auto& column : slots.exps) {
+        runtime_lanes::exp_batch(column.data(), column.data(), count);
+    }
+    for (std::size_t j = 0; j < 2; ++j) {
+        standard_normal_cdf_batch(slots.cdf_arguments[j].data(), slots.cdfs[j].data(), count);
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        const OptionInputs option = options.option(i);
+        Greeks result = greeks_of(terms[i], option, GivenValues{slots, i}).value();
+        // Where two NaNs meet in an addition or a multiplication, the result
+        // is the NaN of the operand the compiler put first, which it chooses
+        // here and in bs_greeks alike but not alike. Any other result has
+        // the same bits whatever the order; an option with a NaN takes
+        // bs_greeks' own results, NaN signs included.
+        if (std::isnan(result.delta) || std::isnan(result.gamma) || std::isnan(result.theta) ||
+            std::isnan(result.vega) || std::isnan(result.rho)) {
+            result = bs_greeks(option).value();
+        }
+        greeks.delta[i] = result.delta;
+        greeks.gamma[i] = result.gamma;
+        greeks.theta[i] = result.theta;
+        greeks.vega[i] = result.vega;
+        greeks.rho[i] = result.rho;
+    }
 }
 
 }  // namespace velarix

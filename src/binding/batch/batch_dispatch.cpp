@@ -86,6 +86,38 @@ std::optional<IndexedFailure> compute_range(const void* work_record, Py_ssize_t 
     return std::nullopt;
 }
 
+// bs_greeks a block of options at a time: gathered from the columns, their
+// exp, log, pow and N evaluated together (in lanes where the CPU has them,
+// with the scalar calls' bits), the Greeks written straight to the outputs.
+std::optional<IndexedFailure> compute_greeks_in_blocks(const void* work_record, Py_ssize_t begin, Py_ssize_t end) {
+    const BatchWork& work = *static_cast<const BatchWork*>(work_record);
+    Odometer<kOperandCount> at(work.shape, work.bases, work.strides, begin);
+    OptionBlock block;
+    for (Py_ssize_t first = begin; first < end; first += static_cast<Py_ssize_t>(kOptionBlockSize)) {
+        const auto count =
+            static_cast<std::size_t>(std::min(end - first, static_cast<Py_ssize_t>(kOptionBlockSize)));
+        for (std::size_t j = 0; j < count; ++j, at.advance()) {
+            block.set(j, option_of({number_at(at[0]), number_at(at[1]), number_at(at[2]), number_at(at[3]),
+                                    number_at(at[4]), number_at(at[5])},
+                                   static_cast<OptionType>(*at[kNumberCount])));
+        }
+        bs_greeks_block(block, count,
+                        {work.outputs[0] + first, work.outputs[1] + first, work.outputs[2] + first,
+                         work.outputs[3] + first, work.outputs[4] + first});
+    }
+    return std::nullopt;
+}
+
+// The computation of entry `Index` over a range of options.
+template <std::size_t Index>
+constexpr ChunkComputation chunk_computation() {
+    if constexpr (std::string_view(kFunctions[Index].name) == "bs_greeks") {
+        return compute_greeks_in_blocks;
+    } else {
+        return compute_range<Index>;
+    }
+}
+
 PyObject* operand_argument(const BatchSignature& signature, const Slots& slots, std::size_t operand) {
     const std::size_t slot = signature.operand_slots[operand];
     return slot == kNoSlot ? nullptr : slots[slot];
@@ -344,7 +376,7 @@ PyObject* batch_entry(PyObject* module, PyObject* positional, PyObject* keywords
         .output_count = function.returns_greeks() ? 5U : 1U,
         .grain = grain_of(function.model),
     };
-    return guard_entry([&] { return batch_call(signature, compute_range<Index>, module, positional, keywords); });
+    return guard_entry([&] { return batch_call(signature, chunk_computation<Index>(), module, positional, keywords); });
 }
 
 template <std::size_t... Index>
