@@ -17,6 +17,7 @@
 
 #include "normal_distribution_tables.h"
 #include "runtime_math.h"
+#include "runtime_math_lanes.h"
 
 namespace velarix {
 namespace {
@@ -186,10 +187,10 @@ VELARIX_AVX512 inline void lane_values(const LaneArguments (&lanes)[Groups], con
 #undef VELARIX_EACH_GROUP
 
 // Up to 256 values in three passes: the exponents of every group, then the
-// C runtime's exp for each lane that needs one (one scalar call per lane, as
-// the scalar code makes), then the values of every group. Keeping the calls
-// out of the groups' arithmetic lets the processor overlap the groups'
-// chains of dependent operations, which the calls would otherwise separate.
+// C runtime's exp of every lane (in the runtime's own lanes, with its bits),
+// then the values of every group. Keeping the exponentials out of the
+// groups' arithmetic lets the processor overlap the groups' chains of
+// dependent operations, which the calls would otherwise separate.
 constexpr std::size_t kLanes = 8;
 constexpr std::size_t kGroupsPerPass = 32;
 constexpr std::size_t kInterleaved = 2;
@@ -203,17 +204,28 @@ VELARIX_AVX512 void standard_normal_cdf_avx512_pass(const double* x, double* val
     alignas(64) std::array<double, kLanes * kGroupsPerPass> scaled;
     alignas(64) std::array<double, kLanes * kGroupsPerPass> exponentials;
     std::array<__mmask8, kGroupsPerPass> needs_exp;
+    // A lane that needs no exponential gets a harmless argument, which keeps
+    // the runtime's lanes on their main path.
+    const __m512d harmless = _mm512_set1_pd(-1.0);
     for (std::size_t first = 0, group = 0; first < count; first += kLanes, ++group) {
         const __m512d z = scaled_arguments(x + first, lanes_in_batch(count, first));
         _mm512_store_pd(scaled.data() + first, z);
         const LaneArguments lanes = lane_arguments(z);
         needs_exp[group] = in_erfc_intervals(lanes.a);
-        _mm512_store_pd(exponentials.data() + first, _mm512_mul_pd(negated(lanes.a), lanes.a));
+        _mm512_store_pd(exponentials.data() + first,
+                        _mm512_mask_mov_pd(harmless, needs_exp[group], _mm512_mul_pd(negated(lanes.a), lanes.a)));
     }
-    for (std::size_t first = 0, group = 0; first < count; first += kLanes, ++group) {
-        for (unsigned lanes = needs_exp[group]; lanes != 0; lanes &= lanes - 1) {
-            double& exponential = exponentials[first + static_cast<std::size_t>(__builtin_ctz(lanes))];
-            exponential = std::exp(exponential);
+    // The runtime's exp, in its lanes where they give its bits; else one call
+    // per lane that needs one.
+    const std::size_t rounded = (count + kLanes - 1) / kLanes * kLanes;
+    if (runtime_lanes::lanes_in_use()) {
+        runtime_lanes::exp_batch(exponentials.data(), exponentials.data(), rounded);
+    } else {
+        for (std::size_t first = 0, group = 0; first < count; first += kLanes, ++group) {
+            for (unsigned lanes = needs_exp[group]; lanes != 0; lanes &= lanes - 1) {
+                double& exponential = exponentials[first + static_cast<std::size_t>(__builtin_ctz(lanes))];
+                exponential = std::exp(exponential);
+            }
         }
     }
     // kInterleaved groups at a time; past the last group, the last group
