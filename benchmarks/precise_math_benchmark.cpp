@@ -6,10 +6,10 @@
 //
 //     precise_math_benchmark
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <vector>
 
+#include "best_time.h"
 #include "precise_math.h"
 #include "precise_math_paths.h"
 
@@ -19,22 +19,8 @@ namespace precise = velarix::precise;
 using precise::PrecisePath;
 
 constexpr std::size_t kCount = 4096;
-constexpr int kRounds = 200;
-constexpr int kRepetitions = 7;
 
-template <class Loop>
-double nanoseconds_per_value(Loop loop) {
-    double best = 1e300;
-    for (int repetition = 0; repetition < kRepetitions; ++repetition) {
-        auto start = std::chrono::steady_clock::now();
-        for (int round = 0; round < kRounds; ++round) {
-            loop();
-        }
-        std::chrono::duration<double, std::nano> elapsed = std::chrono::steady_clock::now() - start;
-        best = std::min(best, elapsed.count() / (kRounds * kCount));
-    }
-    return best;
-}
+double nanoseconds_per_value(const auto& loop) { return velarix_benchmarks::nanoseconds_per_value(kCount, loop); }
 
 struct Function {
     const char* name;

@@ -9,11 +9,11 @@
 //     runtime_math_lanes_benchmark
 #include <algorithm>
 #include <bit>
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <vector>
 
+#include "best_time.h"
 #include "runtime_math.h"
 #include "runtime_math_lanes.h"
 #include "runtime_math_lanes_testing.h"
@@ -24,22 +24,8 @@ namespace lanes = velarix::runtime_lanes;
 using lanes::LanesPath;
 
 constexpr std::size_t kCount = 4096;
-constexpr int kRounds = 200;
-constexpr int kRepetitions = 7;
 
-template <class Loop>
-double nanoseconds_per_value(Loop loop) {
-    double best = 1e300;
-    for (int repetition = 0; repetition < kRepetitions; ++repetition) {
-        const auto start = std::chrono::steady_clock::now();
-        for (int round = 0; round < kRounds; ++round) {
-            loop();
-        }
-        const std::chrono::duration<double, std::nano> elapsed = std::chrono::steady_clock::now() - start;
-        best = std::min(best, elapsed.count() / (kRounds * kCount));
-    }
-    return best;
-}
+double nanoseconds_per_value(const auto& loop) { return velarix_benchmarks::nanoseconds_per_value(kCount, loop); }
 
 struct Case {
     const char* name;

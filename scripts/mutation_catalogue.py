@@ -433,8 +433,9 @@ CATALOGUE = [
            "tuples read by numpy's rules rather than element by element"),
     Mutant("batch-threads-first", BATCH, "    const BatchState& state = *module_state;\n",
            "    const BatchState& state = *module_state;\n"
-           "    if (Fallible<std::size_t> early = requested_threads(slots[kKeywordOnlySlot]); !early.ok()) {\n"
-           "        return std::move(early.error());\n    }\n", "threads checked before the numbers"),
+           "    Fallible<std::optional<std::size_t>> early =\n"
+           "        requested_threads(slots[keyword_slot(signature.spec, kThreadsParameter)]);\n"
+           "    VELARIX_PASS_ON_FAILURE(early);\n", "threads checked before the numbers"),
     Mutant("batch-too-large-text", BATCH, '" is too large"', '" is too big"', "the overflow message reworded"),
     Mutant("batch-chunks", PARALLEL, "return count / chunks * whole + std::min(whole, count % chunks);",
            "return count / chunks * whole;", "the remainder of the split left uncomputed", ci=True),

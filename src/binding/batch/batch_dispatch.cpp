@@ -65,10 +65,7 @@ std::optional<IndexedFailure> compute_range(const void* work_record, Py_ssize_t 
     const BatchWork& work = *static_cast<const BatchWork*>(work_record);
     Odometer<kOperandCount> at(work.shape, work.bases, work.strides, begin);
     for (Py_ssize_t i = begin; i < end; ++i, at.advance()) {
-        const auto result = computation_of<Index>()(
-            option_of({number_at(at[0]), number_at(at[1]), number_at(at[2]), number_at(at[3]), number_at(at[4]),
-                       number_at(at[5])},
-                      static_cast<OptionType>(*at[kNumberCount])));
+        const auto result = computation_of<Index>()(option_at(at));
         if (!result.has_value()) {
             return IndexedFailure{i, result.error()};
         }
@@ -97,9 +94,7 @@ std::optional<IndexedFailure> compute_greeks_in_blocks(const void* work_record, 
         const auto count =
             static_cast<std::size_t>(std::min(end - first, static_cast<Py_ssize_t>(kOptionBlockSize)));
         for (std::size_t j = 0; j < count; ++j, at.advance()) {
-            block.set(j, option_of({number_at(at[0]), number_at(at[1]), number_at(at[2]), number_at(at[3]),
-                                    number_at(at[4]), number_at(at[5])},
-                                   static_cast<OptionType>(*at[kNumberCount])));
+            block.set(j, option_at(at));
         }
         bs_greeks_block(block, count,
                         {work.outputs[0] + first, work.outputs[1] + first, work.outputs[2] + first,

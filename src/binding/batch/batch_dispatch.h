@@ -47,6 +47,13 @@ inline double number_at(const char* element) {
     return value;
 }
 
+// The option where the walk over the operands stands.
+inline OptionInputs option_at(const Odometer<kOperandCount>& at) {
+    return option_of({number_at(at[0]), number_at(at[1]), number_at(at[2]), number_at(at[3]), number_at(at[4]),
+                      number_at(at[5])},
+                     static_cast<OptionType>(*at[kNumberCount]));
+}
+
 // The parameter slot each operand is read from, in operand order (s, k, t,
 // r, sigma, q, option type); kNoSlot where a function has no such parameter
 // (the operand is then 0.0, or "call"). An operand whose parameter has a

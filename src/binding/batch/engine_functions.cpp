@@ -103,9 +103,7 @@ std::optional<IndexedFailure> compute_range(const void* work_record, Py_ssize_t 
     const auto accuracy = static_cast<AmericanAccuracy>(work.setting % kAmericanExercise);
     Odometer<kOperandCount> at(work.shape, work.bases, work.strides, begin);
     for (Py_ssize_t i = begin; i < end; ++i, at.advance()) {
-        const OptionInputs option = option_of({number_at(at[0]), number_at(at[1]), number_at(at[2]),
-                                               number_at(at[3]), number_at(at[4]), number_at(at[5])},
-                                              static_cast<OptionType>(*at[kNumberCount]));
+        const OptionInputs option = option_at(at);
         if constexpr (K == Kernel::AmericanPrice) {
             work.outputs[0][i] = american_price(option, accuracy);
         } else if constexpr (K == Kernel::AmericanGreeks) {

@@ -104,7 +104,7 @@ private:
 };
 
 // Returns the failure of `fallible`, a named Fallible, from the enclosing
-// operation, which returns a Fallible of any kind.
+// operation, which returns a Fallible of any kind or an ErrorValue.
 #define VELARIX_PASS_ON_FAILURE(fallible)          \
     do {                                           \
         if (!(fallible).ok()) {                    \
