@@ -14,10 +14,14 @@
 // (runtime_math_lanes.h, standard_normal_cdf_batch) with the scalar calls'
 // bits. The formulas are written once, and the scalar module compiles them
 // as before: the same operations on the same operands. (An option of the
-// block with a NaN result takes bs_greeks' results, for the NaN's sign.)
+// block with a NaN result takes the scalar function's results, for the
+// NaN's sign.)
 #include "black_scholes.h"
 
+#include <algorithm>
+
 #include "normal_distribution.h"
+#include "normal_distribution_lanes.h"
 #include "runtime_math.h"
 #include "runtime_math_lanes.h"
 
@@ -182,38 +186,99 @@ constexpr auto kEulersNumbers = [] {
     return bases;
 }();
 
-}  // namespace
+// Which batches a formula's slots need, found by running it once with
+// NoteBatches (which slots it fills does not depend on the option): a block
+// of one Greek runs only its own.
+struct BatchesUsed {
+    bool gamma_power = false;
+    std::array<bool, 3> exps{};
+    std::array<bool, 2> cdfs{};
+};
 
-PricingResult<double> bs_delta(const OptionInputs& option) {
-    const D1 terms = compute_d1(option, kCalls);
-    return delta_of(terms.d1, dividend_discount(option, kCalls), option.type, kCalls);
+struct NoteBatches {
+    BatchesUsed& used;
+
+    double log_moneyness(double ratio) const { return ratio; }
+    double dividend_discount(double exponent) const { return used.exps[0] = true, exponent; }
+    double rate_discount(double exponent) const { return used.exps[1] = true, exponent; }
+    double gamma_dividend_discount(double exponent) const { return used.gamma_power = true, exponent; }
+    double density_exp(double exponent) const { return used.exps[2] = true, exponent; }
+    double cdf_d1(double x) const { return used.cdfs[0] = true, x; }
+    double cdf_d2(double x) const { return used.cdfs[1] = true, x; }
+};
+
+// The functions a block computes: each a formula of the templates above, as
+// its scalar function evaluates it, the scalar function itself (for the
+// options with a NaN result), and its results as columns.
+struct DeltaFormula {
+    static constexpr auto scalar = bs_delta;
+    template <class Math>
+    double operator()(const D1& terms, const OptionInputs& option, const Math& math) const {
+        return delta_of(terms.d1, dividend_discount(option, math), option.type, math);
+    }
+};
+struct GammaFormula {
+    static constexpr auto scalar = bs_gamma;
+    template <class Math>
+    double operator()(const D1& terms, const OptionInputs& option, const Math& math) const {
+        return gamma_of(terms, option, math);
+    }
+};
+struct ThetaFormula {
+    static constexpr auto scalar = bs_theta;
+    template <class Math>
+    double operator()(const D1& terms, const OptionInputs& option, const Math& math) const {
+        return theta_of(terms, option, dividend_discount(option, math), rate_discount(option, math), math);
+    }
+};
+struct VegaFormula {
+    static constexpr auto scalar = bs_vega;
+    template <class Math>
+    double operator()(const D1& terms, const OptionInputs& option, const Math& math) const {
+        return vega_of(terms, option.s, dividend_discount(option, math), math);
+    }
+};
+struct RhoFormula {
+    static constexpr auto scalar = bs_rho;
+    template <class Math>
+    double operator()(const D1& terms, const OptionInputs& option, const Math& math) const {
+        return rho_of(terms.d1 - terms.sigma_sqrt_t, option, rate_discount(option, math), math);
+    }
+};
+struct GreeksFormula {
+    static constexpr auto scalar = bs_greeks;
+    template <class Math>
+    Greeks operator()(const D1& terms, const OptionInputs& option, const Math& math) const {
+        return greeks_of(terms, option, math).value();
+    }
+};
+
+std::array<double, 1> as_columns(double value) { return {value}; }
+std::array<double, 5> as_columns(const Greeks& greeks) {
+    return {greeks.delta, greeks.gamma, greeks.theta, greeks.vega, greeks.rho};
 }
 
-PricingResult<double> bs_gamma(const OptionInputs& option) {
-    return gamma_of(compute_d1(option, kCalls), option, kCalls);
+template <class Formula>
+const BatchesUsed& batches_used() {
+    static const BatchesUsed used = [] {
+        BatchesUsed noted;
+        const OptionInputs any{.s = 1.0, .k = 1.0, .t = 1.0, .r = 0.0, .sigma = 1.0, .q = 0.0, .type = OptionType::Call};
+        static_cast<void>(Formula{}(compute_d1(any, NoteBatches{noted}), any, NoteBatches{noted}));
+        return noted;
+    }();
+    return used;
 }
 
-PricingResult<double> bs_theta(const OptionInputs& option) {
-    const D1 terms = compute_d1(option, kCalls);
-    return theta_of(terms, option, dividend_discount(option, kCalls), rate_discount(option, kCalls), kCalls);
-}
-
-PricingResult<double> bs_vega(const OptionInputs& option) {
-    const D1 terms = compute_d1(option, kCalls);
-    return vega_of(terms, option.s, dividend_discount(option, kCalls), kCalls);
-}
-
-PricingResult<double> bs_rho(const OptionInputs& option) {
-    const D1 terms = compute_d1(option, kCalls);
-    return rho_of(terms.d1 - terms.sigma_sqrt_t, option, rate_discount(option, kCalls), kCalls);
-}
-
-PricingResult<Greeks> bs_greeks(const OptionInputs& option) {
-    const D1 terms = compute_d1(option, kCalls);
-    return greeks_of(terms, option, kCalls);
-}
-
-void bs_greeks_block(const OptionBlock& options, std::size_t count, const GreeksColumns& greeks) {
+// A block's computation: three loops of arithmetic over its columns around
+// the batches. The loops are plain enough for the compilers to vectorise,
+// and a vector operation rounds each lane as the scalar one would, so any
+// width gives the scalar bits. The results are gathered in the block's own
+// columns, mended where they hold a NaN, and copied out whole (the compilers
+// do not vectorise stores to caller's columns that may overlap).
+template <class Formula>
+void formula_block(const OptionBlock& options, std::size_t count, const BlockColumns& columns) {
+    const BatchesUsed& used = batches_used<Formula>();
+    const Formula formula;
     BlockSlots slots;
     std::array<D1, kOptionBlockSize> terms;
     for (std::size_t i = 0; i < count; ++i) {
@@ -223,33 +288,140 @@ void bs_greeks_block(const OptionBlock& options, std::size_t count, const Greeks
     for (std::size_t i = 0; i < count; ++i) {
         const OptionInputs option = options.option(i);
         terms[i] = compute_d1(option, GivenValues{slots, i});
-        static_cast<void>(greeks_of(terms[i], option, RecordArguments{slots, i}));
+        static_cast<void>(formula(terms[i], option, RecordArguments{slots, i}));
     }
-    runtime_lanes::pow_batch(kEulersNumbers.data(), slots.gamma_exponent.data(),
-                             slots.gamma_dividend_discount.data(), count);
-    for (auto& column : slots.exps) {
-        runtime_lanes::exp_batch(column.data(), column.data(), count);
+    if (used.gamma_power) {
+        runtime_lanes::pow_batch(kEulersNumbers.data(), slots.gamma_exponent.data(),
+                                 slots.gamma_dividend_discount.data(), count);
     }
-    for (std::size_t j = 0; j < 2; ++j) {
-        standard_normal_cdf_batch(slots.cdf_arguments[j].data(), slots.cdfs[j].data(), count);
-    }
-    for (std::size_t i = 0; i < count; ++i) {
-        const OptionInputs option = options.option(i);
-        Greeks result = greeks_of(terms[i], option, GivenValues{slots, i}).value();
-        // Where two NaNs meet in an addition or a multiplication, the result
-        // is the NaN of the operand the compiler put first, which it chooses
-        // here and in bs_greeks alike but not alike. Any other result has
-        // the same bits whatever the order; an option with a NaN takes
-        // bs_greeks' own results, NaN signs included.
-        if (std::isnan(result.delta) || std::isnan(result.gamma) || std::isnan(result.theta) ||
-            std::isnan(result.vega) || std::isnan(result.rho)) {
-            result = bs_greeks(option).value();
+    for (std::size_t j = 0; j < slots.exps.size(); ++j) {
+        if (used.exps[j]) {
+            runtime_lanes::exp_batch(slots.exps[j].data(), slots.exps[j].data(), count);
         }
-        greeks.delta[i] = result.delta;
-        greeks.gamma[i] = result.gamma;
-        greeks.theta[i] = result.theta;
-        greeks.vega[i] = result.vega;
-        greeks.rho[i] = result.rho;
+    }
+    for (std::size_t j = 0; j < slots.cdfs.size(); ++j) {
+        if (used.cdfs[j]) {
+            standard_normal_cdf_batch(slots.cdf_arguments[j].data(), slots.cdfs[j].data(), count);
+        }
+    }
+    constexpr std::size_t kWidth = std::tuple_size_v<decltype(as_columns(formula(D1{}, OptionInputs{}, kCalls)))>;
+    std::array<std::array<double, kOptionBlockSize>, kWidth> results;
+    for (std::size_t i = 0; i < count; ++i) {
+        const auto values = as_columns(formula(terms[i], options.option(i), GivenValues{slots, i}));
+        for (std::size_t g = 0; g < kWidth; ++g) {
+            results[g][i] = values[g];
+        }
+    }
+    // Where two NaNs meet in an addition or a multiplication, the result is
+    // the NaN of the operand the compiler put first, which it chooses here
+    // and in the scalar functions alike but not alike. Any other result has
+    // the same bits whatever the order; an option with a NaN takes the
+    // scalar function's results, NaN signs included. (Counted first, in
+    // lanes: NaNs are rare.)
+    std::size_t nans = 0;
+    for (std::size_t g = 0; g < kWidth; ++g) {
+        for (std::size_t i = 0; i < count; ++i) {
+            nans += static_cast<std::size_t>(results[g][i] != results[g][i]);
+        }
+    }
+    for (std::size_t i = 0; nans > 0 && i < count; ++i) {
+        bool has_nan = false;
+        for (std::size_t g = 0; g < kWidth; ++g) {
+            has_nan = has_nan || std::isnan(results[g][i]);
+        }
+        if (has_nan) {
+            const auto values = as_columns(Formula::scalar(options.option(i)).value());
+            for (std::size_t g = 0; g < kWidth; ++g) {
+                results[g][i] = values[g];
+            }
+        }
+    }
+    for (std::size_t g = 0; g < kWidth; ++g) {
+        std::copy_n(results[g].data(), count, columns[g]);
+    }
+}
+
+// Each block compiled twice: for every CPU of the architecture (on x86-64,
+// SSE2's two lanes) and for AVX-512 (eight lanes), taken where the core's
+// own lanes are in use. Flattened: the formulas' templates are too large
+// for the compilers to inline on their own, and the loops vectorise only
+// once they are inlined.
+template <class Formula>
+[[gnu::flatten]] void portable_block(const OptionBlock& options, std::size_t count, const BlockColumns& columns) {
+    formula_block<Formula>(options, count, columns);
+}
+
+#ifdef VELARIX_AVX512_LANES
+template <class Formula>
+[[gnu::flatten]] __attribute__((target("avx512f"))) void avx512_block(const OptionBlock& options, std::size_t count,
+                                                                       const BlockColumns& columns) {
+    formula_block<Formula>(options, count, columns);
+}
+#endif
+
+template <class Formula>
+void block_of(const OptionBlock& options, std::size_t count, const BlockColumns& columns) {
+#ifdef VELARIX_AVX512_LANES
+    if (core_lanes_in_use()) {
+        avx512_block<Formula>(options, count, columns);
+        return;
+    }
+#endif
+    portable_block<Formula>(options, count, columns);
+}
+
+}  // namespace
+
+// The scalar functions are never inlined into this file's blocks, which call
+// them for their options with a NaN: compiled anew there, the code would be
+// free to order commutative operands otherwise, and a NaN's sign could
+// differ from the one the module functions give.
+#define VELARIX_CALLED_AS_IS [[gnu::noinline]]
+
+VELARIX_CALLED_AS_IS PricingResult<double> bs_delta(const OptionInputs& option) {
+    const D1 terms = compute_d1(option, kCalls);
+    return delta_of(terms.d1, dividend_discount(option, kCalls), option.type, kCalls);
+}
+
+VELARIX_CALLED_AS_IS PricingResult<double> bs_gamma(const OptionInputs& option) {
+    return gamma_of(compute_d1(option, kCalls), option, kCalls);
+}
+
+VELARIX_CALLED_AS_IS PricingResult<double> bs_theta(const OptionInputs& option) {
+    const D1 terms = compute_d1(option, kCalls);
+    return theta_of(terms, option, dividend_discount(option, kCalls), rate_discount(option, kCalls), kCalls);
+}
+
+VELARIX_CALLED_AS_IS PricingResult<double> bs_vega(const OptionInputs& option) {
+    const D1 terms = compute_d1(option, kCalls);
+    return vega_of(terms, option.s, dividend_discount(option, kCalls), kCalls);
+}
+
+VELARIX_CALLED_AS_IS PricingResult<double> bs_rho(const OptionInputs& option) {
+    const D1 terms = compute_d1(option, kCalls);
+    return rho_of(terms.d1 - terms.sigma_sqrt_t, option, rate_discount(option, kCalls), kCalls);
+}
+
+VELARIX_CALLED_AS_IS PricingResult<Greeks> bs_greeks(const OptionInputs& option) {
+    const D1 terms = compute_d1(option, kCalls);
+    return greeks_of(terms, option, kCalls);
+}
+
+void european_block(BlockFunction function, const OptionBlock& options, std::size_t count,
+                    const BlockColumns& columns) {
+    switch (function) {
+        case BlockFunction::Delta:
+            return block_of<DeltaFormula>(options, count, columns);
+        case BlockFunction::Gamma:
+            return block_of<GammaFormula>(options, count, columns);
+        case BlockFunction::Theta:
+            return block_of<ThetaFormula>(options, count, columns);
+        case BlockFunction::Vega:
+            return block_of<VegaFormula>(options, count, columns);
+        case BlockFunction::Rho:
+            return block_of<RhoFormula>(options, count, columns);
+        case BlockFunction::Greeks:
+            return block_of<GreeksFormula>(options, count, columns);
     }
 }
 

@@ -1,6 +1,6 @@
 // European Greeks in the Black-Scholes model with a continuous dividend
 // yield q. One computation per module function, under the same name, and
-// the Greeks of a block of options at once, with the bits of bs_greeks.
+// each over a block of options at once, with the same bits.
 // Nothing is validated: zeros, infinities and NaN follow IEEE-754 rules.
 #pragma once
 
@@ -45,17 +45,16 @@ struct OptionBlock {
     }
 };
 
-// Where a block's Greeks go: element i of each column for option i.
-struct GreeksColumns {
-    double* delta;
-    double* gamma;
-    double* theta;
-    double* vega;
-    double* rho;
-};
+// The European functions a block computes: one Greek, or all five.
+enum class BlockFunction { Delta, Gamma, Theta, Vega, Rho, Greeks };
 
-// bs_greeks of options 0 .. count-1 of the block (count at most
-// kOptionBlockSize), bit for bit, written to the columns.
-void bs_greeks_block(const OptionBlock& options, std::size_t count, const GreeksColumns& greeks);
+// Where a block's results go: element i of a column for option i; the
+// first column for one Greek, the five in the order of Greeks for all.
+using BlockColumns = std::array<double*, 5>;
+
+// bs_delta .. bs_rho or bs_greeks of options 0 .. count-1 of the block
+// (count at most kOptionBlockSize), bit for bit, written to the columns.
+void european_block(BlockFunction function, const OptionBlock& options, std::size_t count,
+                    const BlockColumns& columns);
 
 }  // namespace velarix

@@ -146,6 +146,8 @@ bool normal_path_available(NormalPath path) { return cpu_has(path); }
 
 NormalPath active_normal_path() { return chosen_path().load(std::memory_order_relaxed); }
 
+bool core_lanes_in_use() { return active_normal_path() == NormalPath::Avx512; }
+
 void use_normal_path_for_testing(NormalPath path) { chosen_path().store(path, std::memory_order_relaxed); }
 
 void standard_normal_cdf_batch(const double* x, double* values, std::size_t count) {

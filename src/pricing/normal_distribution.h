@@ -26,6 +26,10 @@ double standard_normal_cdf(double x);
 // fastest path this CPU offers.
 void standard_normal_cdf_batch(const double* x, double* values, std::size_t count);
 
+// Whether the core's own batches run in AVX-512 lanes in this process: the
+// batches of N, and the arithmetic of the European blocks (black_scholes.h).
+bool core_lanes_in_use();
+
 inline constexpr double kSqrtTwoPi = 2.5066282746310007;
 
 // phi(x) = exp(-x^2/2) / sqrt(2 pi), in exactly this order of operations.

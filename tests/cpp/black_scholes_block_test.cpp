@@ -1,6 +1,8 @@
-// bs_greeks_block against bs_greeks, bit for bit (the sign of zero and of a
-// NaN included), on every pair of paths of the runtime's exp/log/pow
-// batches and of N's batches this machine offers: a random book with zeros,
+// The European blocks against the scalar functions (bs_delta .. bs_rho,
+// bs_greeks), bit for bit (the sign of zero and of a NaN included), on
+// every pair of paths of the runtime's exp/log/pow batches and of the core's
+// own lanes (N's batches, the blocks' vectorised arithmetic) this machine
+// offers: a random book with zeros,
 // negatives, infinities, NaN and tiny or huge S/K mixed in, in blocks of
 // every size.
 #include <array>
@@ -76,36 +78,64 @@ private:
 
 }  // namespace
 
-TEST_P(BlackScholesBlock, EqualsBsGreeksBitForBit) {
+// The scalar function of each block function, its results as columns.
+std::vector<double> scalar_results(BlockFunction function, const OptionInputs& option) {
+    switch (function) {
+        case BlockFunction::Delta:
+            return {bs_delta(option).value()};
+        case BlockFunction::Gamma:
+            return {bs_gamma(option).value()};
+        case BlockFunction::Theta:
+            return {bs_theta(option).value()};
+        case BlockFunction::Vega:
+            return {bs_vega(option).value()};
+        case BlockFunction::Rho:
+            return {bs_rho(option).value()};
+        case BlockFunction::Greeks:
+            break;
+    }
+    const Greeks greeks = bs_greeks(option).value();
+    return {greeks.delta, greeks.gamma, greeks.theta, greeks.vega, greeks.rho};
+}
+
+TEST_P(BlackScholesBlock, EqualsScalarFunctionsBitForBit) {
     const std::vector<OptionInputs> options = options_to_price();
     std::array<std::vector<double>, 5> columns;
     for (auto& column : columns) {
         column.resize(options.size());
     }
     OptionBlock block;
-    std::size_t differences = 0;
-    // Blocks of every size from 1 to full, so that lanes are partly filled too.
-    for (std::size_t first = 0, count = 1; first < options.size(); first += count, count = count % kOptionBlockSize + 1) {
-        count = std::min(count, options.size() - first);
-        for (std::size_t j = 0; j < count; ++j) {
-            block.set(j, options[first + j]);
+    for (BlockFunction function : {BlockFunction::Delta, BlockFunction::Gamma, BlockFunction::Theta,
+                                   BlockFunction::Vega, BlockFunction::Rho, BlockFunction::Greeks}) {
+        const std::size_t width = function == BlockFunction::Greeks ? 5 : 1;
+        std::size_t differences = 0;
+        // Blocks of every size from 1 to full, so that lanes are partly filled too.
+        for (std::size_t first = 0, count = 1; first < options.size();
+             first += count, count = count % kOptionBlockSize + 1) {
+            count = std::min(count, options.size() - first);
+            for (std::size_t j = 0; j < count; ++j) {
+                block.set(j, options[first + j]);
+            }
+            BlockColumns out{};
+            for (std::size_t g = 0; g < width; ++g) {
+                out[g] = &columns[g][first];
+            }
+            european_block(function, block, count, out);
         }
-        bs_greeks_block(block, count, {&columns[0][first], &columns[1][first], &columns[2][first], &columns[3][first],
-                                       &columns[4][first]});
-    }
-    for (std::size_t i = 0; i < options.size(); ++i) {
-        const Greeks expected = bs_greeks(options[i]).value();
-        const std::array<double, 5> want = {expected.delta, expected.gamma, expected.theta, expected.vega, expected.rho};
-        for (std::size_t g = 0; g < 5; ++g) {
-            if (bits(want[g]) != bits(columns[g][i]) && differences++ < 5) {
-                const OptionInputs& o = options[i];
-                ADD_FAILURE() << std::hexfloat << "greek " << g << " of (" << o.s << ", " << o.k << ", " << o.t << ", "
-                              << o.r << ", " << o.sigma << ", " << o.q << ", " << static_cast<int>(o.type)
-                              << "): block " << columns[g][i] << ", bs_greeks " << want[g];
+        for (std::size_t i = 0; i < options.size(); ++i) {
+            const std::vector<double> want = scalar_results(function, options[i]);
+            for (std::size_t g = 0; g < width; ++g) {
+                if (bits(want[g]) != bits(columns[g][i]) && differences++ < 5) {
+                    const OptionInputs& o = options[i];
+                    ADD_FAILURE() << std::hexfloat << "function " << static_cast<int>(function) << ", column " << g
+                                  << " of (" << o.s << ", " << o.k << ", " << o.t << ", " << o.r << ", " << o.sigma
+                                  << ", " << o.q << ", " << static_cast<int>(o.type) << "): block " << columns[g][i]
+                                  << ", scalar " << want[g];
+                }
             }
         }
+        EXPECT_EQ(differences, 0u) << "function " << static_cast<int>(function);
     }
-    EXPECT_EQ(differences, 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Paths, BlackScholesBlock,

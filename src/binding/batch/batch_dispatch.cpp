@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -83,22 +84,72 @@ std::optional<IndexedFailure> compute_range(const void* work_record, Py_ssize_t 
     return std::nullopt;
 }
 
-// bs_greeks a block of options at a time: gathered from the columns, their
-// exp, log, pow and N evaluated together (in lanes where the CPU has them,
-// with the scalar calls' bits), the Greeks written straight to the outputs.
-std::optional<IndexedFailure> compute_greeks_in_blocks(const void* work_record, Py_ssize_t begin, Py_ssize_t end) {
+// Options `first` .. `first + count - 1` of the block from the run of the
+// operands where the walk stands: column by column, a plain strided read
+// each, a copy where the operand is contiguous.
+void fill_block_run(const Odometer<kOperandCount>& at, std::size_t first, std::size_t count, OptionBlock& block) {
+    const std::array<double*, kNumberCount> columns = {block.s.data(), block.k.data(), block.t.data(),
+                                                       block.r.data(), block.sigma.data(), block.q.data()};
+    for (std::size_t operand = 0; operand < kNumberCount; ++operand) {
+        const char* element = at[operand];
+        const Py_ssize_t stride = at.run_stride(operand);
+        double* column = columns[operand] + first;
+        if (stride == static_cast<Py_ssize_t>(sizeof(double))) {
+            std::memcpy(column, element, count * sizeof(double));
+            continue;
+        }
+        for (std::size_t i = 0; i < count; ++i, element += stride) {
+            column[i] = number_at(element);
+        }
+    }
+    const char* type = at[kNumberCount];
+    const Py_ssize_t stride = at.run_stride(kNumberCount);
+    for (std::size_t i = 0; i < count; ++i, type += stride) {
+        block.type[first + i] = static_cast<OptionType>(*type);
+    }
+}
+
+// A European function a block of options at a time: gathered from the
+// operands, their exp, log, pow and N evaluated together (in lanes where the
+// CPU has them, with the scalar calls' bits), the results written to the
+// outputs.
+template <BlockFunction Function>
+std::optional<IndexedFailure> compute_in_blocks(const void* work_record, Py_ssize_t begin, Py_ssize_t end) {
     const BatchWork& work = *static_cast<const BatchWork*>(work_record);
     Odometer<kOperandCount> at(work.shape, work.bases, work.strides, begin);
     OptionBlock block;
     for (Py_ssize_t first = begin; first < end; first += static_cast<Py_ssize_t>(kOptionBlockSize)) {
         const auto count =
             static_cast<std::size_t>(std::min(end - first, static_cast<Py_ssize_t>(kOptionBlockSize)));
-        for (std::size_t j = 0; j < count; ++j, at.advance()) {
-            block.set(j, option_at(at));
+        for (std::size_t filled = 0; filled < count;) {
+            const auto run = std::min(count - filled, static_cast<std::size_t>(at.run_length()));
+            fill_block_run(at, filled, run, block);
+            at.advance_run(static_cast<Py_ssize_t>(run));
+            filled += run;
         }
-        bs_greeks_block(block, count,
-                        {work.outputs[0] + first, work.outputs[1] + first, work.outputs[2] + first,
-                         work.outputs[3] + first, work.outputs[4] + first});
+        BlockColumns columns{};
+        for (std::size_t g = 0; g < columns.size(); ++g) {
+            columns[g] = work.outputs[g] != nullptr ? work.outputs[g] + first : nullptr;
+        }
+        european_block(Function, block, count, columns);
+    }
+    return std::nullopt;
+}
+
+// The European functions computed in blocks, by name.
+constexpr std::optional<BlockFunction> block_function(std::string_view name) {
+    constexpr std::array<std::pair<std::string_view, BlockFunction>, 6> kBlockFunctions = {{
+        {"bs_delta", BlockFunction::Delta},
+        {"bs_gamma", BlockFunction::Gamma},
+        {"bs_theta", BlockFunction::Theta},
+        {"bs_vega", BlockFunction::Vega},
+        {"bs_rho", BlockFunction::Rho},
+        {"bs_greeks", BlockFunction::Greeks},
+    }};
+    for (const auto& [block_name, function] : kBlockFunctions) {
+        if (block_name == name) {
+            return function;
+        }
     }
     return std::nullopt;
 }
@@ -106,8 +157,9 @@ std::optional<IndexedFailure> compute_greeks_in_blocks(const void* work_record, 
 // The computation of entry `Index` over a range of options.
 template <std::size_t Index>
 constexpr ChunkComputation chunk_computation() {
-    if constexpr (std::string_view(kFunctions[Index].name) == "bs_greeks") {
-        return compute_greeks_in_blocks;
+    constexpr std::optional<BlockFunction> function = block_function(kFunctions[Index].name);
+    if constexpr (function.has_value()) {
+        return compute_in_blocks<*function>;
     } else {
         return compute_range<Index>;
     }

@@ -90,6 +90,23 @@ public:
 
     const char* operator[](std::size_t operand) const { return pointers_[operand]; }
 
+    // The elements left along the last dimension from where the walk
+    // stands, and an operand's byte stride along it: a run the caller may
+    // read with a plain loop before advance_run() steps over it.
+    Py_ssize_t run_length() const { return shape_.ndim == 0 ? 1 : shape_.extent[last()] - index_[last()]; }
+    Py_ssize_t run_stride(std::size_t operand) const { return shape_.ndim == 0 ? 0 : strides_[operand][last()]; }
+
+    // Steps over `count` elements, 1 <= count <= run_length().
+    void advance_run(Py_ssize_t count) {
+        if (shape_.ndim > 0 && count > 1) {
+            for (std::size_t i = 0; i < N; ++i) {
+                pointers_[i] += (count - 1) * strides_[i][last()];
+            }
+            index_[last()] += count - 1;
+        }
+        advance();
+    }
+
     void advance() {
         for (std::size_t d = shape_.ndim; d-- > 0;) {
             for (std::size_t i = 0; i < N; ++i) {
@@ -106,6 +123,8 @@ public:
     }
 
 private:
+    std::size_t last() const { return shape_.ndim - 1; }
+
     const Shape& shape_;
     const std::array<Strides, N>& strides_;
     std::array<const char*, N> pointers_;
