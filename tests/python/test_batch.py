@@ -258,6 +258,7 @@ def three_dimensional_words():
     (np.array([["c", "p"], ["put", "cal"]]), "option_type[1, 1]", "cal"),
     (np.array("x"), "option_type[()]", "x"),
     (["call", "call\0"], "option_type[1]", "call\0"),
+    (np.array(["call", "calx"]), "option_type[1]", "calx"),  # a known word but for its last letter
     (np.array(["ca\0ll"]), "option_type[0]", "ca\0ll"),
     (np.array(["put", "c\0x"]), "option_type[1]", "c\0x"),  # a NUL inside a word is text, not padding
     (np.array([["c", "p", "c"], ["p", "c", "x"]]), "option_type[1, 2]", "x"),

@@ -17,6 +17,8 @@ double normal_cdf(double mean, double standard_deviation, double x);
 
 // The ways to evaluate a batch of N: the scalar code value by value, or
 // eight lanes at a time with AVX-512 (x86-64 built by GCC or Clang only).
+// The path also chooses the arithmetic of the European blocks: compiled for
+// any CPU, or for AVX-512 (core_lanes_in_use).
 enum class NormalPath { Scalar, Avx512 };
 
 const char* normal_path_name(NormalPath path);
