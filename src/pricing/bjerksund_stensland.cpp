@@ -12,6 +12,9 @@
 // exponentials (two horizons by three exponents), three logarithms ln(S/H),
 // one ln(I1/S), three powers (I1/S)^kappa and one S^beta. The European value
 // reuses the whole-life horizon's square root, discount factors and drift.
+//
+// Every exp, log and pow goes through RuntimeCalls (see the header for its
+// rounds); a value it gives is read only after the round that computes it.
 #include "bjerksund_stensland.h"
 
 #include <bit>
@@ -62,44 +65,55 @@ HorizonTerms horizon(double tau, double sigma) {
 }
 
 // e^lambda for one exponent, taken from the first of the `computed` horizons
-// (null, or holding that exponent's growth) whose lambda has the same bits.
-double growth_once(double lambda, std::size_t exponent, std::initializer_list<const HorizonTerms*> computed) {
-    for (const HorizonTerms* terms : computed) {
-        if (terms != nullptr && same_bits(terms->lambda[exponent], lambda)) {
-            return terms->growth[exponent];
+// (null, or holding that exponent's growth) whose lambda has the same bits,
+// else asked of the calls. Gathered calls have no computed growth to offer.
+void set_growth(HorizonTerms& terms, std::size_t exponent, double lambda,
+                std::initializer_list<const HorizonTerms*> computed, RuntimeCalls& calls) {
+    terms.lambda[exponent] = lambda;
+    if (!calls.gathered()) {
+        for (const HorizonTerms* known : computed) {
+            if (known != nullptr && same_bits(known->lambda[exponent], lambda)) {
+                terms.growth[exponent] = known->growth[exponent];
+                return;
+            }
         }
     }
-    return std::exp(lambda);
-}
-
-void set_growth(HorizonTerms& terms, std::size_t exponent, double lambda,
-                std::initializer_list<const HorizonTerms*> computed) {
-    terms.lambda[exponent] = lambda;
-    terms.growth[exponent] = growth_once(lambda, exponent, computed);
+    calls.exp(lambda, terms.growth[exponent]);
 }
 
 // e^lambda of the exponents 1 and 0, and the drift of exponent 1: what the
 // European value needs, set once for the whole life whether or not the
 // early-exercise terms follow.
 void set_simple_exponents(HorizonTerms& terms, double r, double b, double sigma2,
-                          std::initializer_list<const HorizonTerms*> computed) {
+                          std::initializer_list<const HorizonTerms*> computed, RuntimeCalls& calls) {
     const double tau = terms.tau;
-    set_growth(terms, kOne, (b - r) * tau, computed);
-    set_growth(terms, kZero, (-r) * tau, computed);
+    set_growth(terms, kOne, (b - r) * tau, computed, calls);
+    set_growth(terms, kZero, (-r) * tau, computed, calls);
     terms.drift[kOne] = (b + (1.0 - 0.5) * sigma2) * tau;
 }
 
 // Trigger price I(tau) = B0 + (B_inf - B0) (1 - e^h(tau)),
 // h(tau) = -(b tau + 2 sigma sqrt tau) B0 / (B_inf - B0); e^h is taken from
-// the known boundary when its h has the same bits.
-double trigger(const CallHorizons& horizons, std::size_t horizon_index, double b_zero, double b_infinity,
-               CallBoundary& boundary, const CallBoundary* known) {
+// the known boundary when its h has the same bits, else asked of the calls.
+void begin_trigger(const CallHorizons& horizons, std::size_t horizon_index, CallBoundary& boundary,
+                   const CallBoundary* known, RuntimeCalls& calls) {
     const HorizonTerms& horizon = horizon_index == kFirstPeriod ? horizons.first_period : horizons.whole_life;
+    const double b_zero = boundary.b_zero;
+    const double b_infinity = boundary.b_infinity;
     const double h = ((-(horizons.b * horizon.tau + (2.0 * horizons.sigma) * horizon.sqrt_tau)) * b_zero) /
                      (b_infinity - b_zero);
     const bool repeated = known != nullptr && known->has_triggers && same_bits(known->trigger_exponent[horizon_index], h);
     boundary.trigger_exponent[horizon_index] = h;
-    boundary.trigger_growth[horizon_index] = repeated ? known->trigger_growth[horizon_index] : std::exp(h);
+    if (repeated) {
+        boundary.trigger_growth[horizon_index] = known->trigger_growth[horizon_index];
+    } else {
+        calls.exp(h, boundary.trigger_growth[horizon_index]);
+    }
+}
+
+double trigger(const CallBoundary& boundary, std::size_t horizon_index) {
+    const double b_zero = boundary.b_zero;
+    const double b_infinity = boundary.b_infinity;
     return b_zero + (b_infinity - b_zero) * (1.0 - boundary.trigger_growth[horizon_index]);
 }
 
@@ -171,15 +185,16 @@ double perpetual_call(const CallHorizons& horizons, const CallBoundary& boundary
 
 }  // namespace
 
-CallHorizons call_horizons(double T, double r, double b, double sigma, const CallHorizons* known) {
-    CallHorizons horizons{};
+void call_horizons(CallHorizons& horizons, double T, double r, double b, double sigma, RuntimeCalls& calls,
+                   const CallHorizons* known) {
+    horizons = CallHorizons{};
     horizons.T = T;
     horizons.r = r;
     horizons.b = b;
     horizons.sigma = sigma;
     if (T <= 0.0) {  // expired; a NaN T does not take this branch
         horizons.regime = CallHorizons::Regime::Expired;
-        return horizons;
+        return;
     }
     const double sigma2 = sigma * sigma;
     // The known horizons hold growth factors on the paths that set them.
@@ -188,10 +203,10 @@ CallHorizons call_horizons(double T, double r, double b, double sigma, const Cal
     const HorizonTerms* known_whole_life = known_european ? &known->whole_life : nullptr;
     const HorizonTerms* known_first_period = known_early ? &known->first_period : nullptr;
     horizons.whole_life = horizon(T, sigma);
-    set_simple_exponents(horizons.whole_life, r, b, sigma2, {known_whole_life});
+    set_simple_exponents(horizons.whole_life, r, b, sigma2, {known_whole_life}, calls);
     if (b >= r) {  // never optimal to exercise early
         horizons.regime = CallHorizons::Regime::European;
-        return horizons;
+        return;
     }
     horizons.regime = CallHorizons::Regime::EarlyExercise;
 
@@ -205,90 +220,165 @@ CallHorizons call_horizons(double T, double r, double b, double sigma, const Cal
     // and 0 the simplified forms (b - r) tau and -r tau.
     const double beta_rate = (-r + beta * b) + ((0.5 * beta) * (beta - 1.0)) * sigma2;
     horizons.first_period = horizon(kGoldenFraction * T, sigma);
-    set_simple_exponents(horizons.first_period, r, b, sigma2, {known_first_period, &horizons.whole_life});
+    set_simple_exponents(horizons.first_period, r, b, sigma2, {known_first_period, &horizons.whole_life}, calls);
     // lambda of beta is zero in exact arithmetic, and often in rounded: then
     // the two horizons raise e to the same bits.
-    set_growth(horizons.first_period, kBeta, beta_rate * horizons.first_period.tau, {known_first_period});
+    set_growth(horizons.first_period, kBeta, beta_rate * horizons.first_period.tau, {known_first_period}, calls);
     set_growth(horizons.whole_life, kBeta, beta_rate * horizons.whole_life.tau,
-               {known_early ? known_whole_life : nullptr, &horizons.first_period});
+               {known_early ? known_whole_life : nullptr, &horizons.first_period}, calls);
     for (HorizonTerms* terms : {&horizons.first_period, &horizons.whole_life}) {
         const double tau = terms->tau;
         terms->drift[kBeta] = (b + (beta - 0.5) * sigma2) * tau;
         terms->drift[kZero] = (b + (0.0 - 0.5) * sigma2) * tau;
     }
+}
+
+CallHorizons call_horizons(double T, double r, double b, double sigma, const CallHorizons* known) {
+    RuntimeCalls calls(RuntimeCalls::Mode::AtOnce);
+    CallHorizons horizons;
+    call_horizons(horizons, T, r, b, sigma, calls, known);
     return horizons;
 }
 
-CallBoundary call_boundary(const CallHorizons& horizons, double K, const CallBoundary* known) {
-    CallBoundary boundary{};
+void begin_call_boundary(CallBoundary& boundary, const CallHorizons& horizons, double K, RuntimeCalls& calls,
+                         const CallBoundary* known) {
+    boundary = CallBoundary{};
     boundary.K = K;
     if (horizons.regime != CallHorizons::Regime::EarlyExercise) {
-        return boundary;
+        return;
+    }
+    if (calls.gathered()) {
+        known = nullptr;  // its exps may be gathered too, still to come
     }
     const double beta = horizons.beta;
     const double b_infinity = (beta / (beta - 1.0)) * K;
     boundary.b_infinity = b_infinity;
     const double b_zero_candidate = (horizons.r / (horizons.r - horizons.b)) * K;
-    const double b_zero = b_zero_candidate > K ? b_zero_candidate : K;
-    boundary.i2 = trigger(horizons, kWholeLife, b_zero, b_infinity, boundary, known);
-    boundary.i1 = trigger(horizons, kFirstPeriod, b_zero, b_infinity, boundary, known);
+    boundary.b_zero = b_zero_candidate > K ? b_zero_candidate : K;
+    boundary.beta = beta;
+    begin_trigger(horizons, kWholeLife, boundary, known, calls);
+    begin_trigger(horizons, kFirstPeriod, boundary, known, calls);
     boundary.has_triggers = true;
-    boundary.alpha1 = (boundary.i1 - K) * std::pow(boundary.i1, -beta);
-    boundary.alpha2 = (boundary.i2 - K) * std::pow(boundary.i2, -beta);
+    boundary.step = CallBoundary::Step::TriggerExps;
+    if (!calls.gathered()) {
+        advance_call_boundary(boundary, calls);
+        advance_call_boundary(boundary, calls);
+    }
+}
+
+// alpha = (I - K) I^-beta for both triggers, the power in the round between.
+void advance_call_boundary(CallBoundary& boundary, RuntimeCalls& calls) {
+    const double K = boundary.K;
+    switch (boundary.step) {
+        case CallBoundary::Step::TriggerExps:
+            boundary.i2 = trigger(boundary, kWholeLife);
+            boundary.i1 = trigger(boundary, kFirstPeriod);
+            calls.pow(boundary.i1, -boundary.beta, boundary.trigger_power[kFirstPeriod]);
+            calls.pow(boundary.i2, -boundary.beta, boundary.trigger_power[kWholeLife]);
+            boundary.step = CallBoundary::Step::TriggerPowers;
+            return;
+        case CallBoundary::Step::TriggerPowers:
+            boundary.alpha1 = (boundary.i1 - K) * boundary.trigger_power[kFirstPeriod];
+            boundary.alpha2 = (boundary.i2 - K) * boundary.trigger_power[kWholeLife];
+            boundary.step = CallBoundary::Step::Complete;
+            return;
+        case CallBoundary::Step::Complete:
+            return;
+    }
+}
+
+CallBoundary call_boundary(const CallHorizons& horizons, double K, const CallBoundary* known) {
+    RuntimeCalls calls(RuntimeCalls::Mode::AtOnce);
+    CallBoundary boundary;
+    begin_call_boundary(boundary, horizons, K, calls, known);
     return boundary;
 }
 
-PendingCall begin_call(const CallHorizons& horizons, const CallBoundary& boundary, double S, double* normal_arguments,
-                       const PendingCall* known) {
-    PendingCall pending{};
+void begin_call(PendingCall& pending, const CallHorizons& horizons, const CallBoundary& boundary, double S,
+                RuntimeCalls& calls, const PendingCall* known) {
+    pending = PendingCall{};
     SpotTerms& spot = pending.spot;
     spot.S = S;
     const double K = boundary.K;
+    if (calls.gathered()) {
+        known = nullptr;  // its logs and powers may be gathered too, still to come
+    }
     // ln(S/K), or the known one for the same bits of S/K.
     const auto log_spot_over_strike = [&] {
         spot.spot_over_strike = S / K;
         const bool repeated = known != nullptr && known->stage != PendingCall::Stage::Settled &&
                               same_bits(known->spot.spot_over_strike, spot.spot_over_strike);
-        return repeated ? known->spot.log_spot_over[kLevelK] : std::log(spot.spot_over_strike);
+        if (repeated) {
+            spot.log_spot_over[kLevelK] = known->spot.log_spot_over[kLevelK];
+        } else {
+            calls.log(spot.spot_over_strike, spot.log_spot_over[kLevelK]);
+        }
     };
     switch (horizons.regime) {
         case CallHorizons::Regime::Expired:
             pending.stage = PendingCall::Stage::Settled;
             pending.settled_value = positive_part(S - K);
-            return pending;
+            return;
         case CallHorizons::Regime::European:
             pending.stage = PendingCall::Stage::European;
             pending.normal_count = 2;
-            spot.log_spot_over[kLevelK] = log_spot_over_strike();
-            european_call_arguments(horizons.whole_life, spot.log_spot_over[kLevelK], normal_arguments);
-            return pending;
+            log_spot_over_strike();
+            return;
         case CallHorizons::Regime::EarlyExercise:
             break;
     }
     if (S >= boundary.i2) {  // immediate exercise, no floor; a NaN S or I2 does not take this branch
         pending.stage = PendingCall::Stage::Settled;
         pending.settled_value = S - K;
-        return pending;
+        return;
     }
     pending.stage = PendingCall::Stage::EarlyExercise;
     pending.normal_count = kNormalArgumentsPerPrice;
 
     const double barrier_ratio = boundary.i1 / S;
-    const double log_barrier_ratio = std::log(barrier_ratio);
+    calls.log(barrier_ratio, spot.log_barrier_ratio);
     spot.beta = horizons.beta;
     const bool repeated_power = known != nullptr && known->stage == PendingCall::Stage::EarlyExercise &&
                                 same_bits(known->spot.S, S) && same_bits(known->spot.beta, spot.beta);
-    spot.s_power_beta = repeated_power ? known->spot.s_power_beta : std::pow(S, spot.beta);
-    spot.log_spot_over = {std::log(S / boundary.i1), std::log(S / boundary.i2), log_spot_over_strike()};
-    for (std::size_t exponent : {kBeta, kOne, kZero}) {
-        spot.barrier_power[exponent] = std::pow(barrier_ratio, horizons.kappa[exponent]);
+    if (repeated_power) {
+        spot.s_power_beta = known->spot.s_power_beta;
+    } else {
+        calls.pow(S, spot.beta, spot.s_power_beta);
     }
+    calls.log(S / boundary.i1, spot.log_spot_over[kLevelI1]);
+    calls.log(S / boundary.i2, spot.log_spot_over[kLevelI2]);
+    log_spot_over_strike();
+    for (std::size_t exponent : {kBeta, kOne, kZero}) {
+        calls.pow(barrier_ratio, horizons.kappa[exponent], spot.barrier_power[exponent]);
+    }
+}
+
+void call_normal_arguments(const CallHorizons& horizons, PendingCall& pending, double* normal_arguments) {
+    SpotTerms& spot = pending.spot;
+    switch (pending.stage) {
+        case PendingCall::Stage::Settled:
+            return;
+        case PendingCall::Stage::European:
+            european_call_arguments(horizons.whole_life, spot.log_spot_over[kLevelK], normal_arguments);
+            return;
+        case PendingCall::Stage::EarlyExercise:
+            break;
+    }
+    const double log_barrier_ratio = spot.log_barrier_ratio;
     spot.barrier_shift = {(2.0 * log_barrier_ratio) / horizons.first_period.sigma_sqrt_tau,
                           (2.0 * log_barrier_ratio) / horizons.whole_life.sigma_sqrt_tau};
     for (std::size_t index = 0; index < kTerms.size(); ++index) {
         term_arguments(horizon_of(horizons, kTerms[index]), kTerms[index], spot, normal_arguments + 2 * index);
     }
     european_call_arguments(horizons.whole_life, spot.log_spot_over[kLevelK], normal_arguments + kEuropeanArguments);
+}
+
+PendingCall begin_call(const CallHorizons& horizons, const CallBoundary& boundary, double S, double* normal_arguments,
+                       const PendingCall* known) {
+    RuntimeCalls calls(RuntimeCalls::Mode::AtOnce);
+    PendingCall pending;
+    begin_call(pending, horizons, boundary, S, calls, known);
+    call_normal_arguments(horizons, pending, normal_arguments);
     return pending;
 }
 
@@ -358,30 +448,44 @@ double bjerksund_stensland_call(double S, double K, double T, double r, double b
 
 // b = r - q. A put is the call with spot and strike exchanged, rate r - b
 // (computed so, not taken from q) and carry -b.
-AmericanPricer::AmericanPricer(const OptionInputs& option, const AmericanPricer* known)
+AmericanPricer::AmericanPricer(const OptionInputs& option, RuntimeCalls& calls, const AmericanPricer* known)
     : k_(option.k), type_(option.type) {
     const double b = option.r - option.q;
     const CallHorizons* known_horizons = known != nullptr ? &known->horizons_ : nullptr;
     if (option.type == OptionType::Call) {
-        horizons_ = call_horizons(option.t, option.r, b, option.sigma, known_horizons);
-        call_boundary_ = call_boundary(horizons_, option.k, known != nullptr ? &known->call_boundary_ : nullptr);
+        call_horizons(horizons_, option.t, option.r, b, option.sigma, calls, known_horizons);
+        begin_call_boundary(call_boundary_, horizons_, option.k, calls,
+                            known != nullptr ? &known->call_boundary_ : nullptr);
     } else {
-        horizons_ = call_horizons(option.t, option.r - b, -b, option.sigma, known_horizons);
+        call_horizons(horizons_, option.t, option.r - b, -b, option.sigma, calls, known_horizons);
     }
 }
 
-PendingAmerican AmericanPricer::begin(double s, double* normal_arguments, const PendingAmerican* known) const {
-    PendingAmerican pending{};
+void AmericanPricer::begin_boundary(PendingAmerican& pending, double s, RuntimeCalls& calls,
+                                    const PendingAmerican* known) const {
     pending.s = s;
+    if (type_ == OptionType::Put) {
+        begin_call_boundary(pending.boundary, horizons_, s, calls, known != nullptr ? &known->boundary : nullptr);
+    }
+}
+
+// A call's boundary is the pricer's, which gathered calls have completed
+// by now up to its triggers' exps.
+void AmericanPricer::begin_value(PendingAmerican& pending, RuntimeCalls& calls, const PendingAmerican* known) const {
     const PendingCall* known_call = known != nullptr ? &known->call : nullptr;
     if (type_ == OptionType::Call) {
         pending.boundary = call_boundary_;
-        pending.call = begin_call(horizons_, pending.boundary, s, normal_arguments, known_call);
-    } else {
-        pending.boundary = call_boundary(horizons_, s, known != nullptr ? &known->boundary : nullptr);
-        pending.call = begin_call(horizons_, pending.boundary, k_, normal_arguments, known_call);
     }
-    return pending;
+    advance_call_boundary(pending.boundary, calls);
+    const double S = type_ == OptionType::Call ? pending.s : k_;
+    begin_call(pending.call, horizons_, pending.boundary, S, calls, known_call);
+}
+
+std::size_t AmericanPricer::normal_arguments(PendingAmerican& pending, RuntimeCalls& calls,
+                                             double* normal_arguments) const {
+    advance_call_boundary(pending.boundary, calls);
+    call_normal_arguments(horizons_, pending.call, normal_arguments);
+    return pending.call.normal_count;
 }
 
 double AmericanPricer::finish(const PendingAmerican& pending, const double* normal_values) const {
@@ -390,8 +494,10 @@ double AmericanPricer::finish(const PendingAmerican& pending, const double* norm
     return core > intrinsic ? core : intrinsic;  // a NaN core value gives the intrinsic value
 }
 
-double AmericanPricer::operator()(double s) const { return prices_together<1>({{{this, s}}})[0]; }
-
-PricingResult<double> american_value(const OptionInputs& option) { return AmericanPricer(option)(option.s); }
+PricingResult<double> american_value(const OptionInputs& option) {
+    RuntimeCalls calls(RuntimeCalls::Mode::AtOnce);
+    const AmericanPricer pricer(option, calls);
+    return prices_together<1>({{{&pricer, option.s}}}, calls)[0];
+}
 
 }  // namespace velarix

@@ -23,6 +23,14 @@
 // those of other bumps that round alike), the trigger growth, ln(S/K) and
 // S^beta where their arguments have the same bits. A repeated argument gives
 // the repeated value, so no bit changes.
+//
+// The exps, logs and pows go through RuntimeCalls, in rounds along their
+// dependencies: the horizons' and the triggers' exps; then the powers of
+// alpha with the logs and powers at the spot, which need the triggers. Where
+// the runtime's lanes are in use, the calls of all the prices computed
+// together are gathered round by round and evaluated in lanes. A gathered
+// value is not there before its round ends, so gathered computations take
+// nothing from known ones; they compute every value, with the same bits.
 #pragma once
 
 #include <array>
@@ -32,6 +40,7 @@
 #include "normal_distribution.h"
 #include "option_inputs.h"
 #include "pricing_result.h"
+#include "runtime_calls.h"
 
 namespace velarix {
 
@@ -72,10 +81,17 @@ struct CallHorizons {
 };
 
 struct CallBoundary {
+    // Computed in three steps, a round of runtime calls apart: the trigger
+    // exponents and their exps; the triggers and their powers I^-beta;
+    // alpha. Complete at once off the early-exercise path.
+    enum class Step { TriggerExps, TriggerPowers, Complete };
+    Step step = Step::Complete;
     double K = kUnset;
     // Early exercise only: the trigger prices at t1 and T, and alpha of each;
     // B_inf, the trigger of the perpetual call, which bounds the value.
     double b_infinity = kUnset;
+    double b_zero = kUnset;
+    double beta = kUnset;
     double i1 = kUnset, i2 = kUnset;
     double alpha1 = kUnset, alpha2 = kUnset;
     // The trigger prices' exponents h and growth e^h, for t1 and T; set,
@@ -83,6 +99,7 @@ struct CallBoundary {
     bool has_triggers = false;
     std::array<double, 2> trigger_exponent = kUnsetPair;
     std::array<double, 2> trigger_growth = kUnsetPair;
+    std::array<double, 2> trigger_power = kUnsetPair;  // I^-beta for t1 and T
 };
 
 // What the terms share at one spot S. Settled: S only; European: S, S/K and
@@ -94,6 +111,7 @@ struct SpotTerms {
     double s_power_beta = kUnset;                        // S^beta
     std::array<double, 3> log_spot_over = kUnsetTriple;  // ln(S/H) for H = I1, I2, K
     std::array<double, 3> barrier_power = kUnsetTriple;  // (I1/S)^kappa per exponent
+    double log_barrier_ratio = kUnset;                   // ln(I1/S)
     std::array<double, 2> barrier_shift = kUnsetPair;    // 2 ln(I1/S) / (sigma sqrt tau) per horizon
 };
 
@@ -112,13 +130,27 @@ struct PendingCall {
 
 // `known`, when given, is one already computed (whatever its inputs),
 // whose exponentials are taken where the arguments have the same bits; so
-// for the boundary and the pending call.
+// for the boundary and the pending call. The functions without a
+// RuntimeCalls argument call the runtime at once.
+void call_horizons(CallHorizons& horizons, double T, double r, double b, double sigma, RuntimeCalls& calls,
+                   const CallHorizons* known = nullptr);
 CallHorizons call_horizons(double T, double r, double b, double sigma, const CallHorizons* known = nullptr);
-// Meaningful on the early-exercise path only; the strike is kept on every path.
+// Meaningful on the early-exercise path only; the strike is kept on every
+// path. Begun, then advanced a step after each round of the calls (at once,
+// to the end right away); an advance of a complete boundary does nothing.
+void begin_call_boundary(CallBoundary& boundary, const CallHorizons& horizons, double K, RuntimeCalls& calls,
+                         const CallBoundary* known = nullptr);
+void advance_call_boundary(CallBoundary& boundary, RuntimeCalls& calls);
 CallBoundary call_boundary(const CallHorizons& horizons, double K, const CallBoundary* known = nullptr);
-// The call value at S in two steps: begin_call writes the arguments of N
-// to normal_arguments (room for kNormalArgumentsPerPrice), and finish_call
-// takes their values, in the same order.
+// The call value at S in three steps: begin_call, on a boundary whose
+// triggers are known, finds the stage and asks for the logs and powers at S;
+// call_normal_arguments, once they are evaluated, writes the arguments of N
+// to normal_arguments (room for kNormalArgumentsPerPrice); finish_call takes
+// their values, in the same order.
+void begin_call(PendingCall& pending, const CallHorizons& horizons, const CallBoundary& boundary, double S,
+                RuntimeCalls& calls, const PendingCall* known = nullptr);
+void call_normal_arguments(const CallHorizons& horizons, PendingCall& pending, double* normal_arguments);
+// begin_call and call_normal_arguments at once.
 PendingCall begin_call(const CallHorizons& horizons, const CallBoundary& boundary, double S, double* normal_arguments,
                        const PendingCall* known = nullptr);
 // Where the early-exercise formula's value exceeds the European value but
@@ -137,14 +169,22 @@ struct PendingAmerican {
 // One American option priced at any number of spots: the option's own spot
 // is not read. For a call everything but the spot is computed once; for a
 // put, whose transformation turns the spot into the call's strike, only what
-// depends on neither.
+// depends on neither. Its exps go through `calls`: with gathered calls the
+// pricer is complete when their round ends, and so must not move until then
+// (it can be neither copied nor moved).
 class AmericanPricer {
 public:
-    explicit AmericanPricer(const OptionInputs& option, const AmericanPricer* known = nullptr);
-    double operator()(double s) const;
+    AmericanPricer(const OptionInputs& option, RuntimeCalls& calls, const AmericanPricer* known = nullptr);
+    AmericanPricer(const AmericanPricer&) = delete;
+    AmericanPricer& operator=(const AmericanPricer&) = delete;
 
-    // The price at s in two steps, as begin_call and finish_call.
-    PendingAmerican begin(double s, double* normal_arguments, const PendingAmerican* known = nullptr) const;
+    // The price at s in four steps, rounds of `calls` ending between them:
+    // the boundary begun (a put's depends on s), the value begun at s, the
+    // arguments of N written (their count returned), the price from N's values.
+    void begin_boundary(PendingAmerican& pending, double s, RuntimeCalls& calls,
+                        const PendingAmerican* known = nullptr) const;
+    void begin_value(PendingAmerican& pending, RuntimeCalls& calls, const PendingAmerican* known = nullptr) const;
+    std::size_t normal_arguments(PendingAmerican& pending, RuntimeCalls& calls, double* normal_arguments) const;
     double finish(const PendingAmerican& pending, const double* normal_values) const;
 
 private:
@@ -155,24 +195,33 @@ private:
 };
 
 // Prices of one or several options at one or several spots, with every value
-// of N they need evaluated in one batch. The first price is computed first,
-// and the others take from it what they share.
+// of N they need evaluated in one batch, and the calls of each round in one
+// (the first round takes the calls the pricers have gathered). The first
+// price is computed first, and the others take from it what they share.
 struct PriceRequest {
     const AmericanPricer* option;
     double s;
 };
 
 template <std::size_t Count>
-std::array<double, Count> prices_together(const std::array<PriceRequest, Count>& requests) {
+std::array<double, Count> prices_together(const std::array<PriceRequest, Count>& requests, RuntimeCalls& calls) {
+    std::array<PendingAmerican, Count> pending;
+    const auto known = [&](std::size_t i) { return i == 0 ? nullptr : &pending[0]; };
+    for (std::size_t i = 0; i < Count; ++i) {
+        requests[i].option->begin_boundary(pending[i], requests[i].s, calls, known(i));
+    }
+    calls.evaluate();
+    for (std::size_t i = 0; i < Count; ++i) {
+        requests[i].option->begin_value(pending[i], calls, known(i));
+    }
+    calls.evaluate();
     std::array<double, Count * kNormalArgumentsPerPrice> arguments;
     std::array<double, Count * kNormalArgumentsPerPrice> values;
-    std::array<PendingAmerican, Count> pending;
     std::array<std::size_t, Count> first_argument;
     std::size_t count = 0;
     for (std::size_t i = 0; i < Count; ++i) {
         first_argument[i] = count;
-        pending[i] = requests[i].option->begin(requests[i].s, arguments.data() + count, i == 0 ? nullptr : &pending[0]);
-        count += pending[i].call.normal_count;
+        count += requests[i].option->normal_arguments(pending[i], calls, arguments.data() + count);
     }
     standard_normal_cdf_batch(arguments.data(), values.data(), count);
     std::array<double, Count> prices;
