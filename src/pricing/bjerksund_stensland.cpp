@@ -66,16 +66,14 @@ HorizonTerms horizon(double tau, double sigma) {
 
 // e^lambda for one exponent, taken from the first of the `computed` horizons
 // (null, or holding that exponent's growth) whose lambda has the same bits,
-// else asked of the calls. Gathered calls have no computed growth to offer.
+// else asked of the calls.
 void set_growth(HorizonTerms& terms, std::size_t exponent, double lambda,
                 std::initializer_list<const HorizonTerms*> computed, RuntimeCalls& calls) {
     terms.lambda[exponent] = lambda;
-    if (!calls.gathered()) {
-        for (const HorizonTerms* known : computed) {
-            if (known != nullptr && same_bits(known->lambda[exponent], lambda)) {
-                terms.growth[exponent] = known->growth[exponent];
-                return;
-            }
+    for (const HorizonTerms* known : computed) {
+        if (known != nullptr && same_bits(known->lambda[exponent], lambda)) {
+            calls.copy(known->growth[exponent], terms.growth[exponent]);
+            return;
         }
     }
     calls.exp(lambda, terms.growth[exponent]);
@@ -105,7 +103,7 @@ void begin_trigger(const CallHorizons& horizons, std::size_t horizon_index, Call
     const bool repeated = known != nullptr && known->has_triggers && same_bits(known->trigger_exponent[horizon_index], h);
     boundary.trigger_exponent[horizon_index] = h;
     if (repeated) {
-        boundary.trigger_growth[horizon_index] = known->trigger_growth[horizon_index];
+        calls.copy(known->trigger_growth[horizon_index], boundary.trigger_growth[horizon_index]);
     } else {
         calls.exp(h, boundary.trigger_growth[horizon_index]);
     }
@@ -247,9 +245,6 @@ void begin_call_boundary(CallBoundary& boundary, const CallHorizons& horizons, d
     if (horizons.regime != CallHorizons::Regime::EarlyExercise) {
         return;
     }
-    if (calls.gathered()) {
-        known = nullptr;  // its exps may be gathered too, still to come
-    }
     const double beta = horizons.beta;
     const double b_infinity = (beta / (beta - 1.0)) * K;
     boundary.b_infinity = b_infinity;
@@ -300,16 +295,13 @@ void begin_call(PendingCall& pending, const CallHorizons& horizons, const CallBo
     SpotTerms& spot = pending.spot;
     spot.S = S;
     const double K = boundary.K;
-    if (calls.gathered()) {
-        known = nullptr;  // its logs and powers may be gathered too, still to come
-    }
     // ln(S/K), or the known one for the same bits of S/K.
     const auto log_spot_over_strike = [&] {
         spot.spot_over_strike = S / K;
         const bool repeated = known != nullptr && known->stage != PendingCall::Stage::Settled &&
                               same_bits(known->spot.spot_over_strike, spot.spot_over_strike);
         if (repeated) {
-            spot.log_spot_over[kLevelK] = known->spot.log_spot_over[kLevelK];
+            calls.copy(known->spot.log_spot_over[kLevelK], spot.log_spot_over[kLevelK]);
         } else {
             calls.log(spot.spot_over_strike, spot.log_spot_over[kLevelK]);
         }
@@ -341,7 +333,7 @@ void begin_call(PendingCall& pending, const CallHorizons& horizons, const CallBo
     const bool repeated_power = known != nullptr && known->stage == PendingCall::Stage::EarlyExercise &&
                                 same_bits(known->spot.S, S) && same_bits(known->spot.beta, spot.beta);
     if (repeated_power) {
-        spot.s_power_beta = known->spot.s_power_beta;
+        calls.copy(known->spot.s_power_beta, spot.s_power_beta);
     } else {
         calls.pow(S, spot.beta, spot.s_power_beta);
     }

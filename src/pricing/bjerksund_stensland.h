@@ -28,9 +28,8 @@
 // dependencies: the horizons' and the triggers' exps; then the powers of
 // alpha with the logs and powers at the spot, which need the triggers. Where
 // the runtime's lanes are in use, the calls of all the prices computed
-// together are gathered round by round and evaluated in lanes. A gathered
-// value is not there before its round ends, so gathered computations take
-// nothing from known ones; they compute every value, with the same bits.
+// together are gathered round by round and evaluated in lanes; a value taken
+// from a known computation is then copied when the round ends.
 #pragma once
 
 #include <array>

@@ -20,15 +20,6 @@ RuntimeCalls::Mode RuntimeCalls::where_lanes_pay() {
     return runtime_lanes::lanes_in_use() ? Mode::Gathered : Mode::AtOnce;
 }
 
-void RuntimeCalls::gather(Gathered& calls, void (RuntimeCalls::*evaluate_all)(), double x, double& value) {
-    if (calls.count == kRoom) {
-        (this->*evaluate_all)();
-    }
-    calls.arguments[calls.count] = x;
-    calls.values[calls.count] = &value;
-    ++calls.count;
-}
-
 void RuntimeCalls::evaluate_exps() {
     std::array<double, kRoom> values;
     runtime_lanes::exp_batch(exps_.arguments.data(), values.data(), exps_.count);
@@ -54,6 +45,10 @@ void RuntimeCalls::evaluate() {
     evaluate_exps();
     evaluate_logs();
     evaluate_pows();
+    for (std::size_t i = 0; i < copy_count_; ++i) {
+        *copies_[i].value = *copies_[i].source;
+    }
+    copy_count_ = 0;
 }
 
 }  // namespace velarix

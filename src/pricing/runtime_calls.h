@@ -6,6 +6,10 @@
 // several prices fill the eight lanes. The values have the runtime's bits
 // either way. A gathered value must not be read before evaluate, and the
 // double it goes to must stay where it is until then.
+//
+// A value already asked for (whose argument the caller found repeated) is
+// taken by copy, which, gathered, happens when the round ends, after the
+// calls, in the order asked: so its source may be a value of the same round.
 #pragma once
 
 #include <array>
@@ -32,27 +36,44 @@ public:
     void exp(double x, double& value) {
         if (mode_ == Mode::AtOnce) {
             value = std::exp(x);
-        } else {
-            gather(exps_, &RuntimeCalls::evaluate_exps, x, value);
+            return;
         }
+        if (exps_.count == kRoom) {
+            evaluate_exps();
+        }
+        keep(exps_, x, value);
     }
     void log(double x, double& value) {
         if (mode_ == Mode::AtOnce) {
             value = std::log(x);
-        } else {
-            gather(logs_, &RuntimeCalls::evaluate_logs, x, value);
+            return;
         }
+        if (logs_.count == kRoom) {
+            evaluate_logs();
+        }
+        keep(logs_, x, value);
     }
     void pow(double x, double y, double& value) {
         if (mode_ == Mode::AtOnce) {
             value = std::pow(x, y);
-        } else {
-            if (pows_.count == kRoom) {
-                evaluate_pows();
-            }
-            pow_exponents_[pows_.count] = y;
-            gather(pows_, &RuntimeCalls::evaluate_pows, x, value);
+            return;
         }
+        if (pows_.count == kRoom) {
+            evaluate_pows();
+        }
+        pow_exponents_[pows_.count] = y;
+        keep(pows_, x, value);
+    }
+    void copy(const double& source, double& value) {
+        if (mode_ == Mode::AtOnce) {
+            value = source;
+            return;
+        }
+        if (copy_count_ == kRoom) {
+            evaluate();
+        }
+        copies_[copy_count_] = {&source, &value};
+        ++copy_count_;
     }
 
     // Ends the round: every gathered value is written.
@@ -68,9 +89,16 @@ private:
         std::array<double*, kRoom> values;
         std::size_t count = 0;
     };
+    struct Copy {
+        const double* source;
+        double* value;
+    };
 
-    // Keeps the call, after evaluating the gathered ones if they fill the room.
-    void gather(Gathered& calls, void (RuntimeCalls::*evaluate_all)(), double x, double& value);
+    static void keep(Gathered& calls, double x, double& value) {
+        calls.arguments[calls.count] = x;
+        calls.values[calls.count] = &value;
+        ++calls.count;
+    }
     void evaluate_exps();
     void evaluate_logs();
     void evaluate_pows();
@@ -80,6 +108,8 @@ private:
     Gathered logs_;
     Gathered pows_;
     std::array<double, kRoom> pow_exponents_;
+    std::array<Copy, kRoom> copies_;
+    std::size_t copy_count_ = 0;
 };
 
 }  // namespace velarix
