@@ -65,6 +65,8 @@ PRECISE_CPP = "src/pricing/precise_math.cpp"
 PRECISE_KERNELS = "src/pricing/precise_math_kernels.h"
 PRECISE_TABLES = "src/pricing/precise_math_tables.h"
 RT_LANES = "src/pricing/runtime_math_lanes.cpp"
+RT_CALLS = "src/pricing/runtime_calls.cpp"
+RT_CALLS_H = "src/pricing/runtime_calls.h"
 RT_WITNESS = "src/pricing/runtime_math_lanes_witness.cpp"
 RT_TABLES = "src/pricing/runtime_math_lanes_tables.h"
 LANES = "src/pricing/simd_lanes.h"
@@ -231,8 +233,8 @@ CATALOGUE = [
     Mutant("am-trigger-form", BJS, "return b_zero + (b_infinity - b_zero) * (1.0 - boundary.trigger_growth[horizon_index]);",
            "return b_infinity - (b_infinity - b_zero) * boundary.trigger_growth[horizon_index];",
            "the trigger rearranged algebraically", ci=True),
-    Mutant("am-alpha", BJS, "(boundary.i2 - K) * std::pow(boundary.i2, -beta)",
-           "(boundary.i2 - K) / std::pow(boundary.i2, beta)", "alpha2 divides by I2^beta"),
+    Mutant("am-alpha", BJS, "calls.pow(boundary.i2, -boundary.beta,", "calls.pow(boundary.i2, boundary.beta,",
+           "alpha2 multiplies by I2^beta"),
     Mutant("am-immediate-exercise", BJS, "if (S >= boundary.i2) {", "if (S > boundary.i2) {",
            "a spot exactly at the trigger is priced by the formula", ci=True),
     Mutant("am-kappa", BJS, "two_carry_ratio + (2.0 * beta - 1.0)", "(two_carry_ratio + 2.0 * beta) - 1.0",
@@ -252,8 +254,8 @@ CATALOGUE = [
            "the whole-life terms shifted by the first period's sigma sqrt tau"),
     Mutant("am-shift-sign", BJS, "arguments[1] = d - spot.barrier_shift[term.horizon];",
            "arguments[1] = d + spot.barrier_shift[term.horizon];", "the bracket's second argument shifted up"),
-    Mutant("am-log-level", BJS, "std::log(S / boundary.i2)", "-std::log(boundary.i2 / S)",
-           "ln(S/I2) as -ln(I2/S)"),
+    Mutant("am-log-level", BJS, "calls.log(S / boundary.i2,", "calls.log(boundary.i2 / S,",
+           "ln(S/I2) as ln(I2/S)"),
     Mutant("am-european-d1", BJS, "(log_spot_over_strike + whole_life.drift[kOne]) / whole_life.sigma_sqrt_tau",
            "log_spot_over_strike / whole_life.sigma_sqrt_tau + whole_life.drift[kOne] / whole_life.sigma_sqrt_tau",
            "the European d1 divided term by term"),
@@ -273,15 +275,16 @@ CATALOGUE = [
            "the formula's value rejected below the perpetual bound instead of above it", ci=True),
     Mutant("am-positive-part", BJS, "payoff > 0.0 ? payoff : 0.0;", "payoff >= 0.0 ? payoff : 0.0;",
            "the payoff's floor keeps a negative zero"),
-    Mutant("am-put-rate", BJS, "call_horizons(option.t, option.r - b, -b,", "call_horizons(option.t, option.q, -b,",
+    Mutant("am-put-rate", BJS, "call_horizons(horizons_, option.t, option.r - b, -b,",
+           "call_horizons(horizons_, option.t, option.q, -b,",
            "the put's rate taken from q rather than computed as r - b", ci=True),
     Mutant("am-put-intrinsic", BJS, ": positive_part(k_ - pending.s);", ": positive_part(pending.s - k_);",
            "the put's intrinsic value is the call's"),
-    Mutant("am-trigger-share", BJS, "repeated ? known->trigger_growth[horizon_index]",
-           "repeated ? known->trigger_growth[kWholeLife]", "a shared trigger exponential from the wrong horizon"),
+    Mutant("am-trigger-share", BJS, "calls.copy(known->trigger_growth[horizon_index],",
+           "calls.copy(known->trigger_growth[kWholeLife],", "a shared trigger exponential from the wrong horizon"),
     Mutant("am-power-share", BJS, "same_bits(known->spot.S, S) && same_bits(known->spot.beta, spot.beta)",
            "same_bits(known->spot.S, S)", "S^beta shared although beta differs"),
-    Mutant("am-growth-share", BJS, "same_bits(terms->lambda[exponent], lambda)", "terms->lambda[exponent] == lambda",
+    Mutant("am-growth-share", BJS, "same_bits(known->lambda[exponent], lambda)", "known->lambda[exponent] == lambda",
            "exponentials shared by value rather than by bits",
            equivalent="the comparisons differ only for a NaN lambda, whose exponential is NaN either way, and "
                       "for zeros of opposite sign, whose exponentials are both exactly 1"),
@@ -289,6 +292,23 @@ CATALOGUE = [
            "each price shares with the one before it instead of the first",
            equivalent="a price takes from the one it is given only values whose arguments have the same bits, "
                       "so sharing with any earlier price gives the same results; only the speed changes"),
+
+    Mutant("am-rounds-merged", BJS_H,
+           "    calls.evaluate();\n    for (std::size_t i = 0; i < Count; ++i) {\n        requests[i].option->begin_value(",
+           "    for (std::size_t i = 0; i < Count; ++i) {\n        requests[i].option->begin_value(",
+           "the triggers read before the round of their exps has ended (gathered: still unset)"),
+    Mutant("am-boundary-steps", BJS, "        case CallBoundary::Step::TriggerPowers:\n            boundary.alpha1",
+           "        case CallBoundary::Step::TriggerPowers:\n            boundary.step = CallBoundary::Step::Complete;\n"
+           "            return;\n            boundary.alpha1",
+           "a boundary advanced past its powers without taking alpha from them"),
+
+    # Runtime calls gathered for the lanes: which value goes where, and when.
+    Mutant("rcalls-scatter-lane", RT_CALLS, "*destinations[i] = values[i];",
+           "*destinations[i] = values[i == 0 ? 0 : i - 1];", "each gathered value written to the call after its own"),
+    Mutant("rcalls-copies-dropped", RT_CALLS, "*copies_[i].value = *copies_[i].source;", "",
+           "a value repeated from a known computation never copied when the round ends"),
+    Mutant("rcalls-pow-exponent", RT_CALLS_H, "pow_exponents_[pows_.count] = y;", "pow_exponents_[pows_.count] = x;",
+           "a gathered pow raised to its base rather than its exponent"),
 
     # American Greeks: steps, difference formulas, which price goes where.
     Mutant("amg-spot-step", AMG, "kRelativeSpotStep = 0.0001;", "kRelativeSpotStep = 0.001;",
