@@ -41,10 +41,16 @@ void RuntimeCalls::evaluate_pows() {
     pows_.count = 0;
 }
 
-void RuntimeCalls::evaluate() {
-    evaluate_exps();
-    evaluate_logs();
-    evaluate_pows();
+void RuntimeCalls::evaluate_gathered() {
+    if (exps_.count != 0) {
+        evaluate_exps();
+    }
+    if (logs_.count != 0) {
+        evaluate_logs();
+    }
+    if (pows_.count != 0) {
+        evaluate_pows();
+    }
     for (std::size_t i = 0; i < copy_count_; ++i) {
         *copies_[i].value = *copies_[i].source;
     }

@@ -70,14 +70,18 @@ public:
             return;
         }
         if (copy_count_ == kRoom) {
-            evaluate();
+            evaluate_gathered();
         }
         copies_[copy_count_] = {&source, &value};
         ++copy_count_;
     }
 
     // Ends the round: every gathered value is written.
-    void evaluate();
+    void evaluate() {
+        if (mode_ == Mode::Gathered) {
+            evaluate_gathered();
+        }
+    }
 
 private:
     // Eight prices' calls of one round fit; a fuller round is evaluated in
@@ -99,6 +103,7 @@ private:
         calls.values[calls.count] = &value;
         ++calls.count;
     }
+    void evaluate_gathered();
     void evaluate_exps();
     void evaluate_logs();
     void evaluate_pows();
