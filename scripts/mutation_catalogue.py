@@ -302,6 +302,12 @@ CATALOGUE = [
            "            return;\n            boundary.alpha1",
            "a boundary advanced past its powers without taking alpha from them"),
 
+    Mutant("am-group-spot", BJS, "requests[i] = {&*pricers[i], option.s};", "requests[i] = {&*pricers[i], options[0].s};",
+           "every option of a group priced at the first one's spot"),
+    Mutant("batch-am-group-count", BATCH, "american_values(group.data(), count, work.outputs[0] + first);",
+           "american_values(group.data(), count > 1 ? count - 1 : count, work.outputs[0] + first);",
+           "the last option of each group of velarix_batch's am_price left unpriced"),
+
     # Runtime calls gathered for the lanes: which value goes where, and when.
     Mutant("rcalls-scatter-lane", RT_CALLS, "*destinations[i] = values[i];",
            "*destinations[i] = values[i == 0 ? 0 : i - 1];", "each gathered value written to the call after its own"),

@@ -19,7 +19,9 @@
 
 #include <bit>
 #include <cstdint>
+#include <algorithm>
 #include <initializer_list>
+#include <optional>
 
 #include "normal_distribution.h"
 #include "runtime_math.h"
@@ -490,6 +492,27 @@ PricingResult<double> american_value(const OptionInputs& option) {
     RuntimeCalls calls(RuntimeCalls::Mode::AtOnce);
     const AmericanPricer pricer(option, calls);
     return prices_together<1>({{{&pricer, option.s}}}, calls)[0];
+}
+
+// A group short of kPricesInLanes repeats its last option to the full
+// count, and drops the repeated prices.
+void american_values(const OptionInputs* options, std::size_t count, double* prices) {
+    RuntimeCalls calls(RuntimeCalls::where_lanes_pay());
+    if (!calls.gathered()) {
+        for (std::size_t i = 0; i < count; ++i) {
+            prices[i] = american_value(options[i]).value();
+        }
+        return;
+    }
+    std::array<std::optional<AmericanPricer>, kPricesInLanes> pricers;
+    std::array<PriceRequest, kPricesInLanes> requests;
+    for (std::size_t i = 0; i < kPricesInLanes; ++i) {
+        const OptionInputs& option = options[i < count ? i : count - 1];
+        pricers[i].emplace(option, calls);
+        requests[i] = {&*pricers[i], option.s};
+    }
+    const std::array<double, kPricesInLanes> together = prices_together(requests, calls);
+    std::copy_n(together.begin(), count, prices);
 }
 
 }  // namespace velarix

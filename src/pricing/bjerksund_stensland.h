@@ -233,4 +233,10 @@ std::array<double, Count> prices_together(const std::array<PriceRequest, Count>&
 // The price behind am_price and every American Greek.
 PricingResult<double> american_value(const OptionInputs& option);
 
+// american_value of `count` options (at most kPricesInLanes), written to
+// prices: where the runtime's lanes are in use, priced together so that
+// their calls fill the lanes, else one by one. The same bits either way.
+inline constexpr std::size_t kPricesInLanes = 8;
+void american_values(const OptionInputs* options, std::size_t count, double* prices);
+
 }  // namespace velarix

@@ -3,7 +3,9 @@
 // bit (the sign of zero and of a NaN included): ordinary options, every
 // regime (expired, European b >= r, immediate exercise S >= I2, the
 // perpetual bound), tiny and huge volatilities, and, one value in twenty,
-// any input an edge (zeros, infinities, NaN, negatives, extremes).
+// any input an edge (zeros, infinities, NaN, negatives, extremes); and the
+// prices of options in groups (velarix_batch's am_price) likewise.
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cmath>
@@ -15,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "american_functions.h"
+#include "bjerksund_stensland.h"
 #include "runtime_math_lanes.h"
 #include "runtime_math_lanes_testing.h"
 
@@ -98,6 +101,15 @@ TEST(AmericanLanes, GatheredCallsGiveTheBitsOfCallsAtOnce) {
                               << std::bit_cast<double>(at_once[i][j]) << " at once, "
                               << std::bit_cast<double>(gathered[j]) << " gathered";
             }
+        }
+    }
+    // Prices in groups of eight, the last of five (20,005 options).
+    for (std::size_t first = 0; first < options.size(); first += kPricesInLanes) {
+        const std::size_t count = std::min(kPricesInLanes, options.size() - first);
+        std::array<double, kPricesInLanes> prices;
+        american_values(options.data() + first, count, prices.data());
+        for (std::size_t j = 0; j < count; ++j) {
+            differing += std::bit_cast<std::uint64_t>(prices[j]) != at_once[first + j][0];
         }
     }
     runtime_lanes::use_lanes_path_for_testing(chosen);

@@ -20,6 +20,7 @@
 
 #include "argument_binding.h"
 #include "batch_outputs.h"
+#include "bjerksund_stensland.h"
 #include "batch_parallel.h"
 #include "internal_failure.h"
 #include "value_conversion.h"
@@ -154,12 +155,31 @@ constexpr std::optional<BlockFunction> block_function(std::string_view name) {
     return std::nullopt;
 }
 
+// am_price a group of options at a time, their exps, logs and pows (where
+// the runtime's lanes are in use) and values of N evaluated together.
+std::optional<IndexedFailure> compute_prices_in_groups(const void* work_record, Py_ssize_t begin, Py_ssize_t end) {
+    const BatchWork& work = *static_cast<const BatchWork*>(work_record);
+    Odometer<kOperandCount> at(work.shape, work.bases, work.strides, begin);
+    std::array<OptionInputs, kPricesInLanes> group;
+    for (Py_ssize_t first = begin; first < end; first += static_cast<Py_ssize_t>(kPricesInLanes)) {
+        const auto count =
+            static_cast<std::size_t>(std::min(end - first, static_cast<Py_ssize_t>(kPricesInLanes)));
+        for (std::size_t j = 0; j < count; ++j, at.advance()) {
+            group[j] = option_at(at);
+        }
+        american_values(group.data(), count, work.outputs[0] + first);
+    }
+    return std::nullopt;
+}
+
 // The computation of entry `Index` over a range of options.
 template <std::size_t Index>
 constexpr ChunkComputation chunk_computation() {
     constexpr std::optional<BlockFunction> function = block_function(kFunctions[Index].name);
     if constexpr (function.has_value()) {
         return compute_in_blocks<*function>;
+    } else if constexpr (std::string_view(kFunctions[Index].name) == "am_price") {
+        return compute_prices_in_groups;
     } else {
         return compute_range<Index>;
     }
