@@ -3,7 +3,8 @@
 // the shared-term work, the American price transcribed term by term and
 // am_greeks assembled from eight such independent prices; and the American
 // price and Greeks on each path of the batched normal distribution this CPU
-// offers, the path forced for the run.
+// offers, and with the runtime's exp, log and pow as scalar calls and in
+// lanes (where this machine takes them), the path forced for the run.
 #include <benchmark/benchmark.h>
 
 #include <array>
@@ -16,6 +17,8 @@
 #include "black_scholes.h"
 #include "normal_distribution.h"
 #include "pricing_test_hooks.h"
+#include "runtime_math_lanes.h"
+#include "runtime_math_lanes_testing.h"
 #include "straightforward_american.h"
 
 namespace {
@@ -92,6 +95,18 @@ void on_normal_path(benchmark::State& state, velarix::NormalPath path, OptionTyp
     velarix::use_normal_path_for_testing(chosen);
 }
 
+// A computation with the runtime's exp, log and pow forced to one path:
+// the scalar calls (before the lanes) or the lanes, where the witness check
+// lets this machine take them.
+template <auto Computation>
+void on_math_path(benchmark::State& state, velarix::runtime_lanes::LanesPath path, OptionType type) {
+    using velarix::runtime_lanes::LanesPath;
+    const LanesPath chosen = velarix::runtime_lanes::lanes_in_use() ? LanesPath::Avx512 : LanesPath::Scalar;
+    velarix::runtime_lanes::use_lanes_path_for_testing(path);
+    with_option_type<Computation>(state, type);
+    velarix::runtime_lanes::use_lanes_path_for_testing(chosen);
+}
+
 // am_greeks in units of am_price: batches of each run in turn and are timed
 // apart, so that a slow spell of the machine slows both alike and the ratio
 // stays put even when the times move.
@@ -151,6 +166,21 @@ int main(int argc, char** argv) {
             }
         }
     }
+    using velarix::runtime_lanes::LanesPath;
+    for (const auto& [label, type] : {std::pair{"call", kCall}, std::pair{"put", kPut}}) {
+        const std::string suffix = std::string("/") + label;
+        for (const auto& [path_name, path] : {std::pair{"scalar", LanesPath::Scalar}, std::pair{"lanes", LanesPath::Avx512}}) {
+            if (path == LanesPath::Avx512 && !velarix::runtime_lanes::lanes_in_use()) {
+                continue;
+            }
+            const std::string prefix = std::string("runtime_math/") + path_name + "/";
+            benchmark::RegisterBenchmark((prefix + "am_price" + suffix).c_str(), on_math_path<velarix::am_price>, path,
+                                         type);
+            benchmark::RegisterBenchmark((prefix + "am_greeks" + suffix).c_str(), on_math_path<velarix::am_greeks>,
+                                         path, type);
+        }
+    }
+    benchmark::AddCustomContext("runtime_math", velarix::runtime_lanes::lanes_decision());
     benchmark::AddCustomContext("normal_path", velarix::normal_path_name(velarix::active_normal_path()));
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
