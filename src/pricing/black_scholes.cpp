@@ -359,8 +359,21 @@ template <class Formula>
 }
 #endif
 
+// Fewer options than this cost less one by one than as a block, whose
+// batches have a fixed cost: about 100 ns, some two options' worth.
+constexpr std::size_t kFewestOptionsForABlock = 4;
+
 template <class Formula>
 void block_of(const OptionBlock& options, std::size_t count, const BlockColumns& columns) {
+    if (count < kFewestOptionsForABlock) {
+        for (std::size_t i = 0; i < count; ++i) {
+            const auto values = as_columns(Formula::scalar(options.option(i)).value());
+            for (std::size_t g = 0; g < values.size(); ++g) {
+                columns[g][i] = values[g];
+            }
+        }
+        return;
+    }
 #ifdef VELARIX_AVX512_LANES
     if (core_lanes_in_use()) {
         avx512_block<Formula>(options, count, columns);
