@@ -103,9 +103,11 @@ TEST(AmericanLanes, GatheredCallsGiveTheBitsOfCallsAtOnce) {
             }
         }
     }
-    // Prices in groups of eight, the last of five (20,005 options).
-    for (std::size_t first = 0; first < options.size(); first += kPricesInLanes) {
-        const std::size_t count = std::min(kPricesInLanes, options.size() - first);
+    // Prices in groups of every size from one to eight, in turn: full groups,
+    // groups filled up by repeating their last option, and groups too small
+    // to gather.
+    for (std::size_t first = 0, size = 1; first < options.size(); first += size, size = size % kPricesInLanes + 1) {
+        const std::size_t count = std::min(size, options.size() - first);
         std::array<double, kPricesInLanes> prices;
         american_values(options.data() + first, count, prices.data());
         for (std::size_t j = 0; j < count; ++j) {
