@@ -270,6 +270,7 @@ def three_dimensional_words():
     (np.array(["c", "\u212a"]), "option_type[1]", "\u212a"),
     ([" put"], "option_type[0]", " put"),
     ([""], "option_type[0]", ""),
+    (np.array(["c", ""]), "option_type[1]", ""),  # all NUL, as a word slot not yet filled
 ])
 def test_a_word_that_is_no_option_type_is_refused_with_its_element(words, label, word):
     with pytest.raises(ValueError) as raised:

@@ -20,8 +20,8 @@
 
 #include "argument_binding.h"
 #include "batch_outputs.h"
-#include "bjerksund_stensland.h"
 #include "batch_parallel.h"
+#include "bjerksund_stensland.h"
 #include "internal_failure.h"
 #include "value_conversion.h"
 
