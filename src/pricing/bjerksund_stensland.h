@@ -129,18 +129,15 @@ struct PendingCall {
 
 // `known`, when given, is one already computed (whatever its inputs),
 // whose exponentials are taken where the arguments have the same bits; so
-// for the boundary and the pending call. The functions without a
-// RuntimeCalls argument call the runtime at once.
+// for the boundary and the pending call.
 void call_horizons(CallHorizons& horizons, double T, double r, double b, double sigma, RuntimeCalls& calls,
                    const CallHorizons* known = nullptr);
-CallHorizons call_horizons(double T, double r, double b, double sigma, const CallHorizons* known = nullptr);
 // Meaningful on the early-exercise path only; the strike is kept on every
 // path. Begun, then advanced a step after each round of the calls (at once,
 // to the end right away); an advance of a complete boundary does nothing.
 void begin_call_boundary(CallBoundary& boundary, const CallHorizons& horizons, double K, RuntimeCalls& calls,
                          const CallBoundary* known = nullptr);
 void advance_call_boundary(CallBoundary& boundary, RuntimeCalls& calls);
-CallBoundary call_boundary(const CallHorizons& horizons, double K, const CallBoundary* known = nullptr);
 // The call value at S in three steps: begin_call, on a boundary whose
 // triggers are known, finds the stage and asks for the logs and powers at S;
 // call_normal_arguments, once they are evaluated, writes the arguments of N
@@ -149,9 +146,6 @@ CallBoundary call_boundary(const CallHorizons& horizons, double K, const CallBou
 void begin_call(PendingCall& pending, const CallHorizons& horizons, const CallBoundary& boundary, double S,
                 RuntimeCalls& calls, const PendingCall* known = nullptr);
 void call_normal_arguments(const CallHorizons& horizons, PendingCall& pending, double* normal_arguments);
-// begin_call and call_normal_arguments at once.
-PendingCall begin_call(const CallHorizons& horizons, const CallBoundary& boundary, double S, double* normal_arguments,
-                       const PendingCall* known = nullptr);
 // Where the early-exercise formula's value exceeds the European value but
 // also the perpetual call's, which bounds every American call, it is not a
 // price, and the European value is returned as for a NaN formula value.

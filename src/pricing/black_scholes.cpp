@@ -253,9 +253,21 @@ struct GreeksFormula {
     }
 };
 
+// Each scalar function is its formula on the runtime's functions.
+template <class Formula>
+auto at_once(const OptionInputs& option) {
+    return Formula{}(compute_d1(option, kCalls), option, kCalls);
+}
+
 std::array<double, 1> as_columns(double value) { return {value}; }
 std::array<double, 5> as_columns(const Greeks& greeks) {
     return {greeks.delta, greeks.gamma, greeks.theta, greeks.vega, greeks.rho};
+}
+
+// The scalar function's results for one option of a block, as columns.
+template <class Formula>
+auto scalar_columns(const OptionInputs& option) {
+    return as_columns(Formula::scalar(option).value());
 }
 
 template <class Formula>
@@ -330,7 +342,7 @@ void formula_block(const OptionBlock& options, std::size_t count, const BlockCol
             has_nan = has_nan || std::isnan(results[g][i]);
         }
         if (has_nan) {
-            const auto values = as_columns(Formula::scalar(options.option(i)).value());
+            const auto values = scalar_columns<Formula>(options.option(i));
             for (std::size_t g = 0; g < kWidth; ++g) {
                 results[g][i] = values[g];
             }
@@ -367,7 +379,7 @@ template <class Formula>
 void block_of(const OptionBlock& options, std::size_t count, const BlockColumns& columns) {
     if (count < kFewestOptionsForABlock) {
         for (std::size_t i = 0; i < count; ++i) {
-            const auto values = as_columns(Formula::scalar(options.option(i)).value());
+            const auto values = scalar_columns<Formula>(options.option(i));
             for (std::size_t g = 0; g < values.size(); ++g) {
                 columns[g][i] = values[g];
             }
@@ -391,30 +403,13 @@ void block_of(const OptionBlock& options, std::size_t count, const BlockColumns&
 // differ from the one the module functions give.
 #define VELARIX_CALLED_AS_IS [[gnu::noinline]]
 
-VELARIX_CALLED_AS_IS PricingResult<double> bs_delta(const OptionInputs& option) {
-    const D1 terms = compute_d1(option, kCalls);
-    return delta_of(terms.d1, dividend_discount(option, kCalls), option.type, kCalls);
-}
-
-VELARIX_CALLED_AS_IS PricingResult<double> bs_gamma(const OptionInputs& option) {
-    return gamma_of(compute_d1(option, kCalls), option, kCalls);
-}
-
-VELARIX_CALLED_AS_IS PricingResult<double> bs_theta(const OptionInputs& option) {
-    const D1 terms = compute_d1(option, kCalls);
-    return theta_of(terms, option, dividend_discount(option, kCalls), rate_discount(option, kCalls), kCalls);
-}
-
-VELARIX_CALLED_AS_IS PricingResult<double> bs_vega(const OptionInputs& option) {
-    const D1 terms = compute_d1(option, kCalls);
-    return vega_of(terms, option.s, dividend_discount(option, kCalls), kCalls);
-}
-
-VELARIX_CALLED_AS_IS PricingResult<double> bs_rho(const OptionInputs& option) {
-    const D1 terms = compute_d1(option, kCalls);
-    return rho_of(terms.d1 - terms.sigma_sqrt_t, option, rate_discount(option, kCalls), kCalls);
-}
-
+VELARIX_CALLED_AS_IS PricingResult<double> bs_delta(const OptionInputs& option) { return at_once<DeltaFormula>(option); }
+VELARIX_CALLED_AS_IS PricingResult<double> bs_gamma(const OptionInputs& option) { return at_once<GammaFormula>(option); }
+VELARIX_CALLED_AS_IS PricingResult<double> bs_theta(const OptionInputs& option) { return at_once<ThetaFormula>(option); }
+VELARIX_CALLED_AS_IS PricingResult<double> bs_vega(const OptionInputs& option) { return at_once<VegaFormula>(option); }
+VELARIX_CALLED_AS_IS PricingResult<double> bs_rho(const OptionInputs& option) { return at_once<RhoFormula>(option); }
+// greeks_of gives bs_greeks its result as it is, which a detour through
+// GreeksFormula's plain Greeks would copy.
 VELARIX_CALLED_AS_IS PricingResult<Greeks> bs_greeks(const OptionInputs& option) {
     const D1 terms = compute_d1(option, kCalls);
     return greeks_of(terms, option, kCalls);

@@ -30,15 +30,6 @@ struct OptionBlock {
     std::array<double, kOptionBlockSize> s, k, t, r, sigma, q;
     std::array<OptionType, kOptionBlockSize> type;
 
-    void set(std::size_t index, const OptionInputs& option) {
-        s[index] = option.s;
-        k[index] = option.k;
-        t[index] = option.t;
-        r[index] = option.r;
-        sigma[index] = option.sigma;
-        q[index] = option.q;
-        type[index] = option.type;
-    }
     OptionInputs option(std::size_t index) const {
         return {.s = s[index], .k = k[index], .t = t[index], .r = r[index], .sigma = sigma[index], .q = q[index],
                 .type = type[index]};

@@ -114,7 +114,9 @@ TEST_P(BlackScholesBlock, EqualsScalarFunctionsBitForBit) {
              first += count, count = count % kOptionBlockSize + 1) {
             count = std::min(count, options.size() - first);
             for (std::size_t j = 0; j < count; ++j) {
-                block.set(j, options[first + j]);
+                const OptionInputs& o = options[first + j];
+                block.s[j] = o.s, block.k[j] = o.k, block.t[j] = o.t, block.r[j] = o.r;
+                block.sigma[j] = o.sigma, block.q[j] = o.q, block.type[j] = o.type;
             }
             BlockColumns out{};
             for (std::size_t g = 0; g < width; ++g) {

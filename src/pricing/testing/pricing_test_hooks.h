@@ -37,6 +37,14 @@ void use_normal_path_for_testing(NormalPath path);
 // standard_normal_cdf_batch on the path given.
 void standard_normal_cdf_batch(NormalPath path, const double* x, double* values, std::size_t count);
 
+// The formula's steps with the runtime called at once, each in one call:
+// the horizons, the boundary, and a call value at S begun with the
+// arguments of N written.
+CallHorizons call_horizons(double T, double r, double b, double sigma, const CallHorizons* known = nullptr);
+CallBoundary call_boundary(const CallHorizons& horizons, double K, const CallBoundary* known = nullptr);
+PendingCall begin_call(const CallHorizons& horizons, const CallBoundary& boundary, double S, double* normal_arguments,
+                       const PendingCall* known = nullptr);
+
 // The early-exercise formula's own value v at a pending call of the
 // early-exercise stage, before finish_call floors it at the European value.
 // Wherever the European value is the larger (for a call whose rate exceeds
